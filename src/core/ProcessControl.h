@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Terminates processes and words the failures for the user.
+namespace ProcessControl {
+
+struct Result {
+    bool success = false;
+    QString message;
+
+    bool operator==(const Result&) const = default;
+};
+
+// Sends SIGKILL when force is true, else SIGTERM. Identifiers below 1 are refused unsent.
+Result kill(qint32 pid, bool force);
+
+} // namespace ProcessControl
