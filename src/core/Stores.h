@@ -18,7 +18,9 @@ public:
     ~PortsStore() override;
 
     const QList<ServicePort>& ports() const;
+    void setPorts(const QList<ServicePort>& ports);
     bool isLoading() const;
+    void setIsLoading(bool isLoading);
     std::optional<QString> lastError() const;
     void setLastError(const std::optional<QString>& error);
     QString filter() const;
@@ -59,7 +61,9 @@ public:
     ~LaunchdStore() override;
 
     const QList<LaunchdJob>& jobs() const;
+    void setJobs(const QList<LaunchdJob>& jobs);
     bool isLoading() const;
+    void setIsLoading(bool isLoading);
     std::optional<QString> lastError() const;
     void setLastError(const std::optional<QString>& error);
     QString filter() const;
