@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
 // One entry of the user's common-ports list; identified by its port.
 struct CommonPort {
     qint64 port = 0;
@@ -21,11 +23,14 @@ class AppSettings : public QObject {
     Q_OBJECT
 
 public:
+    // Created on first use and kept until the program ends.
     static AppSettings& shared();
+    // A separate instance that reads the stored list afresh, as a new run of the program would.
+    static std::unique_ptr<AppSettings> createForTesting();
     static const QList<CommonPort>& defaultPorts();
 
     const QList<CommonPort>& commonPorts() const;
-    // Replaces the list and stores it at once.
+    // Replaces the list, stores it at once and notifies, even when the list is the same.
     void setCommonPorts(const QList<CommonPort>& ports);
     QSet<qint64> portNumbers() const;
 
@@ -39,6 +44,7 @@ signals:
 
 private:
     AppSettings();
+    void persist();
 
     QList<CommonPort> m_commonPorts;
 };

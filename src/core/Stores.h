@@ -7,7 +7,15 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
+#include <memory>
 #include <optional>
+
+namespace StoreSupport {
+// Where a background task leaves its result: the store's thread, as long as the store exists.
+// The store clears `receiver` when it is destroyed, under the same lock the task posts under.
+struct Mailbox;
+} // namespace StoreSupport
 
 // The observable state behind the ports screen.
 class PortsStore : public QObject {
@@ -37,6 +45,11 @@ public:
     void kill(const ServicePort& port, bool force);
     void killMany(const QList<ServicePort>& ports, bool force);
 
+    // Replaces the socket scan that refresh() runs in the background (tests only: e.g. a scan
+    // held back until the test lets it go). An empty function restores PortScanner::scan.
+    using Scanner = std::function<QList<ServicePort>()>;
+    void setScannerForTesting(Scanner scanner);
+
 signals:
     void portsChanged();
     void isLoadingChanged();
@@ -50,6 +63,13 @@ private:
     std::optional<QString> m_lastError;
     QString m_filter;
     bool m_commonOnly = false;
+
+    Scanner m_scanner;
+    // Counts refreshes; only the newest one publishes its result.
+    quint64 m_generation = 0;
+    std::shared_ptr<StoreSupport::Mailbox> m_mailbox;
+
+    void publish(quint64 generation, const QList<ServicePort>& ports);
 };
 
 // The observable state behind the scheduled-jobs screen.
@@ -79,6 +99,11 @@ public:
     // Starts a listing in the background; returns at once.
     void refresh();
 
+    // Replaces the listing that refresh() runs in the background (tests only). An empty function
+    // restores LaunchctlManager::list.
+    using Lister = std::function<QList<LaunchdJob>()>;
+    void setListerForTesting(Lister lister);
+
 signals:
     void jobsChanged();
     void isLoadingChanged();
@@ -94,4 +119,11 @@ private:
     QString m_filter;
     bool m_hideApple = true;
     bool m_runningOnly = false;
+
+    Lister m_lister;
+    // Counts refreshes; only the newest one publishes its result.
+    quint64 m_generation = 0;
+    std::shared_ptr<StoreSupport::Mailbox> m_mailbox;
+
+    void publish(quint64 generation, const QList<LaunchdJob>& jobs);
 };

@@ -1,0 +1,196 @@
+#include "AppSettings.h"
+#include "PortScanner.h"
+#include "ProcessControl.h"
+#include "StoreSupport.h"
+#include "Stores.h"
+
+#include <QSet>
+#include <QStringList>
+
+#include <charconv>
+
+// Setters notify only when the value really changes; a refresh always replaces `ports`, and
+// since every scan gives its records fresh ids, a new list differs from the old unless both are
+// empty.
+
+namespace {
+
+bool matches(const ServicePort& record, const StoreSupport::LoweredQuery& query)
+{
+    if (StoreSupport::containsLowered(record.displayName(), query))
+        return true;
+
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), record.port).ptr;
+    char16_t wide[24];
+    qsizetype length = 0;
+    for (const char* c = digits; c != end; ++c)
+        wide[length++] = static_cast<char16_t>(*c);
+    if (StoreSupport::containsLowered(QStringView(wide, length), query))
+        return true;
+
+    if (StoreSupport::containsLowered(record.command, query))
+        return true;
+    if (StoreSupport::containsLowered(record.address, query))
+        return true;
+    return record.workingDir && StoreSupport::containsLowered(*record.workingDir, query);
+}
+
+} // namespace
+
+PortsStore::PortsStore(QObject* parent)
+    : QObject(parent), m_mailbox(std::make_shared<StoreSupport::Mailbox>())
+{
+    m_mailbox->receiver = this;
+}
+
+PortsStore::~PortsStore()
+{
+    StoreSupport::close(*m_mailbox);
+}
+
+const QList<ServicePort>& PortsStore::ports() const
+{
+    return m_ports;
+}
+
+void PortsStore::setPorts(const QList<ServicePort>& ports)
+{
+    if (m_ports == ports)
+        return;
+    m_ports = ports;
+    emit portsChanged();
+}
+
+bool PortsStore::isLoading() const
+{
+    return m_isLoading;
+}
+
+void PortsStore::setIsLoading(bool isLoading)
+{
+    if (m_isLoading == isLoading)
+        return;
+    m_isLoading = isLoading;
+    emit isLoadingChanged();
+}
+
+std::optional<QString> PortsStore::lastError() const
+{
+    return m_lastError;
+}
+
+void PortsStore::setLastError(const std::optional<QString>& error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = error;
+    emit lastErrorChanged();
+}
+
+QString PortsStore::filter() const
+{
+    return m_filter;
+}
+
+void PortsStore::setFilter(const QString& filter)
+{
+    if (m_filter == filter)
+        return;
+    m_filter = filter;
+    emit filterChanged();
+}
+
+bool PortsStore::commonOnly() const
+{
+    return m_commonOnly;
+}
+
+void PortsStore::setCommonOnly(bool commonOnly)
+{
+    if (m_commonOnly == commonOnly)
+        return;
+    m_commonOnly = commonOnly;
+    emit commonOnlyChanged();
+}
+
+QList<ServicePort> PortsStore::filtered() const
+{
+    if (!m_commonOnly && m_filter.isEmpty())
+        return m_ports;
+
+    QSet<qint64> common;
+    if (m_commonOnly)
+        common = AppSettings::shared().portNumbers();
+    const StoreSupport::LoweredQuery query(m_filter);
+
+    QList<ServicePort> result;
+    for (const ServicePort& record : m_ports) {
+        if (m_commonOnly && !common.contains(record.port))
+            continue;
+        if (!m_filter.isEmpty() && !matches(record, query))
+            continue;
+        result.append(record);
+    }
+    return result;
+}
+
+std::optional<ServicePort> PortsStore::port(const QUuid& id) const
+{
+    for (const ServicePort& record : m_ports) {
+        if (record.id == id)
+            return record;
+    }
+    return std::nullopt;
+}
+
+void PortsStore::refresh()
+{
+    const quint64 generation = ++m_generation;
+    setIsLoading(true);
+    Scanner scanner = m_scanner ? m_scanner : Scanner(&PortScanner::scan);
+    StoreSupport::runInBackground(
+        m_mailbox, std::move(scanner),
+        [this, generation](const QList<ServicePort>& ports) { publish(generation, ports); });
+}
+
+void PortsStore::publish(quint64 generation, const QList<ServicePort>& ports)
+{
+    // An older scan that ends after a newer one has started would bring back what the newer one
+    // no longer sees (a process just terminated, for one); only the newest scan is shown.
+    if (generation != m_generation)
+        return;
+    setPorts(ports);
+    setIsLoading(false);
+}
+
+void PortsStore::kill(const ServicePort& port, bool force)
+{
+    const ProcessControl::Result result = ProcessControl::kill(port.pid, force);
+    if (!result.success) {
+        setLastError(result.message);
+        return;
+    }
+    setLastError(std::nullopt);
+    refresh();
+}
+
+void PortsStore::killMany(const QList<ServicePort>& ports, bool force)
+{
+    QStringList lines;
+    for (const ServicePort& record : ports) {
+        const ProcessControl::Result result = ProcessControl::kill(record.pid, force);
+        if (result.success)
+            continue;
+        lines.append(QStringLiteral("端口 ") + QString::number(record.port) + QStringLiteral("（") +
+                     record.displayName() + QStringLiteral("）：") + result.message);
+    }
+    setLastError(lines.isEmpty() ? std::nullopt
+                                 : std::optional<QString>(lines.join(QLatin1Char('\n'))));
+    refresh();
+}
+
+void PortsStore::setScannerForTesting(Scanner scanner)
+{
+    m_scanner = std::move(scanner);
+}

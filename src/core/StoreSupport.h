@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <QStringView>
+#include <QThreadPool>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+
+// How the stores run a scan off the main thread and hand its result back to the store's thread.
+namespace StoreSupport {
+
+struct Mailbox {
+    std::mutex mutex;
+    QObject* receiver = nullptr;
+};
+
+// Runs `work` on the global thread pool, then queues `deliver(result)` on the receiver's thread.
+// When the receiver is gone by then, the result is dropped. A receiver deleted after the call was
+// queued takes the queued call with it, so `deliver` only ever runs against a live receiver.
+// QCoreApplication waits for the global pool when it ends, so no task outlives the program's
+// event machinery.
+template <typename Work, typename Deliver>
+void runInBackground(const std::shared_ptr<Mailbox>& mailbox, Work work, Deliver deliver)
+{
+    QThreadPool::globalInstance()->start(
+        [mailbox, work = std::move(work), deliver = std::move(deliver)]() {
+            auto result = work();
+            std::lock_guard lock(mailbox->mutex);
+            if (!mailbox->receiver)
+                return;
+            QMetaObject::invokeMethod(
+                mailbox->receiver, [deliver, result = std::move(result)]() { deliver(result); },
+                Qt::QueuedConnection);
+        });
+}
+
+// A search query, lower-cased once.
+struct LoweredQuery {
+    explicit LoweredQuery(const QString& text) : lowered(text.toLower())
+    {
+        for (QChar c : lowered)
+            ascii = ascii && c.unicode() < 0x80;
+    }
+
+    QString lowered;
+    bool ascii = true;
+};
+
+// Whether the query occurs in `text` lower-cased with QString::toLower. An ASCII text is compared
+// in place, which gives the same answer without a copy; any other text is lower-cased in full,
+// because full lower-casing may change its length (U+0130 becomes two characters).
+inline bool containsLowered(QStringView text, const LoweredQuery& query)
+{
+    bool textIsAscii = true;
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            textIsAscii = false;
+            break;
+        }
+    }
+    if (!textIsAscii)
+        return text.toString().toLower().contains(query.lowered);
+    // The lower case of an ASCII text is ASCII, so it cannot hold any other character.
+    if (!query.ascii)
+        return false;
+
+    const qsizetype n = text.size();
+    const qsizetype m = query.lowered.size();
+    const QChar* t = text.data();
+    const QChar* q = query.lowered.constData();
+    for (qsizetype i = 0; i + m <= n; ++i) {
+        qsizetype j = 0;
+        while (j < m) {
+            char16_t c = t[i + j].unicode();
+            if (c >= u'A' && c <= u'Z')
+                c = c - u'A' + u'a';
+            if (c != q[j].unicode())
+                break;
+            ++j;
+        }
+        if (j == m)
+            return true;
+    }
+    return false;
+}
+
+// Called first thing in the receiver's destructor.
+inline void close(Mailbox& mailbox)
+{
+    std::lock_guard lock(mailbox.mutex);
+    mailbox.receiver = nullptr;
+}
+
+} // namespace StoreSupport
