@@ -15,4 +15,7 @@ struct Result {
 // Sends SIGKILL when force is true, else SIGTERM. Identifiers below 1 are refused unsent.
 Result kill(qint32 pid, bool force);
 
+// The sentence shown when signalling failed with this error number (errno after kill).
+QString failureMessage(int errorNumber);
+
 } // namespace ProcessControl

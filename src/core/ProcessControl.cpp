@@ -1,0 +1,36 @@
+#include "ProcessControl.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace ProcessControl {
+
+QString failureMessage(int errorNumber)
+{
+    switch (errorNumber) {
+    case ESRCH:
+        return QStringLiteral("进程不存在（可能已退出）。");
+    case EPERM:
+        return QStringLiteral("权限不足：该进程可能属于其他用户或系统，需要管理员权限。");
+    default: {
+        char buffer[256] = {};
+        // The GNU variant may return a static string instead of filling the buffer.
+        const char* text = ::strerror_r(errorNumber, buffer, sizeof buffer);
+        return QStringLiteral("终止失败：") + QString::fromLocal8Bit(text);
+    }
+    }
+}
+
+Result kill(qint32 pid, bool force)
+{
+    // 0 and negative identifiers address this program's own process group, every process, or a
+    // process group: never a single process, so nothing is sent.
+    if (pid < 1)
+        return {false, QStringLiteral("进程号无效（%1）：未发送任何信号。").arg(pid)};
+    if (::kill(pid, force ? SIGKILL : SIGTERM) == 0)
+        return {true, QString()};
+    return {false, failureMessage(errno)};
+}
+
+} // namespace ProcessControl
