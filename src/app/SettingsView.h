@@ -2,7 +2,15 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class AppSettings;
+class CommonPortsModel;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+class QTableView;
 
 // The settings screen: edits the user's common-ports list.
 class SettingsView : public QWidget {
@@ -14,4 +22,26 @@ public:
 
 private:
     AppSettings& m_settings;
+    CommonPortsModel* m_model = nullptr;
+
+    QLineEdit* m_port = nullptr;
+    QLineEdit* m_note = nullptr;
+    QWidget* m_errorRow = nullptr;
+    QLabel* m_error = nullptr;
+    QTableView* m_table = nullptr;
+    QLabel* m_count = nullptr;
+    QPushButton* m_reset = nullptr;
+    QMessageBox* m_confirmReset = nullptr;
+
+    QWidget* buildHeader();
+    QWidget* buildAddRow();
+    QWidget* buildErrorRow();
+    QWidget* buildTable();
+    QWidget* buildFooter();
+
+    // Validates the two fields and adds the entry, or says why not.
+    void add();
+    void setAddError(const std::optional<QString>& message);
+    void askToReset();
+    void syncRows();
 };
