@@ -1,0 +1,146 @@
+#include "JobsFixtures.h"
+#include "LaunchctlParsing.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+using namespace LaunchctlManager;
+using namespace jobs_test;
+
+namespace {
+
+QVariantMap calendar(const QVariant& value)
+{
+    return {{"StartCalendarInterval", value}};
+}
+
+} // namespace
+
+// Every schedule goes through a real file, once as XML and once as binary.
+TEST(JobsDefinitions, SchedulesInWords)
+{
+    const QVariantList hours{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})};
+    const std::pair<QVariantMap, std::optional<QString>> cases[] = {
+        {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), "每天 03:15"},
+        {calendar(QVariantMap({{"Hour", 9}})), "每天 09:00"},
+        {calendar(QVariantMap({{"Minute", 30}})), "每天 每小时第 30 分"},
+        {calendar(QVariantMap()), "每天 （每分钟）"},
+        {calendar(QVariantMap({{"Weekday", 1}, {"Hour", 10}, {"Minute", 0}})), "周一 10:00"},
+        {calendar(QVariantMap({{"Weekday", 7}})), "周日 （每分钟）"},
+        {calendar(QVariantMap({{"Weekday", 9}, {"Hour", 1}})), "周9 01:00"},
+        {calendar(QVariantMap({{"Day", 1}, {"Hour", 0}, {"Minute", 0}})), "每月 1 日 00:00"},
+        {calendar(QVariantMap({{"Month", 1}, {"Day", 1}, {"Hour", 0}})), "每年1月1日 00:00"},
+        {calendar(QVariantMap({{"Month", 6}, {"Weekday", 5}, {"Hour", 8}})), "周五 08:00"},
+        {calendar(hours), "每天 09:00；每天 21:00"},
+        {{{"StartInterval", 86400}}, "每隔 1 天"},
+        {{{"StartInterval", 7200}}, "每隔 2 小时"},
+        {{{"StartInterval", 90000}}, "每隔 25 小时"},
+        {{{"StartInterval", 300}}, "每隔 5 分钟"},
+        {{{"StartInterval", 90}}, "每隔 90 秒"},
+        // Negative integers are stored as their unsigned bits by the library.
+        {calendar(QVariantMap({{"Weekday", -1}, {"Hour", -3}})), "周-1 -3:00"},
+        // Reals count when exactly integral; booleans and texts never.
+        {calendar(QVariantMap({{"Hour", 9.0}, {"Minute", 7.5}})), "每天 09:00"},
+        {calendar(QVariantMap({{"Hour", "9"}, {"Weekday", true}})), "每天 （每分钟）"},
+        {{{"StartInterval", 1e300}}, std::nullopt},
+        {{{"StartCalendarInterval", QVariantList()}, {"StartInterval", 600}}, "每隔 10 分钟"},
+        {{{"StartCalendarInterval", "daily"}, {"StartInterval", 600.0}}, "每隔 10 分钟"},
+        {{{"StartCalendarInterval", QVariantList{QVariantMap({{"Hour", 1}}), 5}},
+          {"StartInterval", 60}},
+         "每隔 1 分钟"},
+        {{{"StartCalendarInterval", QVariantMap({{"Hour", 1}})}, {"StartInterval", 60}},
+         "每天 01:00"},
+        {calendar(7), std::nullopt},
+        {{{"StartInterval", 0}}, std::nullopt},
+        {{{"StartInterval", -60}}, std::nullopt},
+        {{{"StartInterval", "60"}}, std::nullopt},
+        {{{"StartInterval", true}}, std::nullopt},
+    };
+    QTemporaryDir dir;
+    for (const auto& [content, expected] : cases) {
+        for (const Format format : {Format::xml, Format::binary}) {
+            const QString path = dir.filePath("job.plist");
+            writePlist(path, content, format);
+            EXPECT_EQ(readPlist(path).schedule, expected)
+                << QString::fromUtf8(plistBytes(content, Format::xml)).toStdString();
+        }
+    }
+}
+
+// A definition file is whatever a user or package left in a folder: only a bounded regular file
+// is read; anything else is kept as a definition without contents.
+TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
+{
+    QTemporaryDir dir;
+    const QVariantMap labelled{{"Label", "named"}, {"Program", "/bin/p"}};
+    const QByteArray xml = plistBytes(labelled, Format::xml);
+    const PlistContents named{"named", "/bin/p", {}};
+
+    writeFile(dir.filePath("bom.plist"), "\xEF\xBB\xBF" + xml);
+    EXPECT_EQ(readPlist(dir.filePath("bom.plist")), named);
+
+    writeFile(dir.filePath("target"), plistBytes(labelled, Format::binary));
+    ASSERT_TRUE(QFile::link(dir.filePath("target"), dir.filePath("link.plist")));
+    EXPECT_EQ(readPlist(dir.filePath("link.plist")), named);
+
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.plist")).constData(), 0600), 0);
+    EXPECT_EQ(readPlist(dir.filePath("fifo.plist")), PlistContents());
+
+    EXPECT_EQ(readPlist("/dev/zero"), PlistContents());
+
+    // Padding after the closing tag keeps the file a valid property list of the given size.
+    QByteArray padded = xml + QByteArray(maxDefinitionFileSize - xml.size(), ' ');
+    writeFile(dir.filePath("max.plist"), padded);
+    EXPECT_EQ(readPlist(dir.filePath("max.plist")), named);
+    writeFile(dir.filePath("big.plist"), padded + ' ');
+    EXPECT_EQ(readPlist(dir.filePath("big.plist")), PlistContents());
+
+    writeFile(dir.filePath("empty.plist"), {});
+    EXPECT_EQ(readPlist(dir.filePath("empty.plist")), PlistContents());
+    writeFile(dir.filePath("list.plist"), plistBytes({}, Format::xml).replace("dict", "array"));
+    EXPECT_EQ(readPlist(dir.filePath("list.plist")), PlistContents());
+}
+
+TEST(JobsDefinitions, FolderPrecedenceAndProgramLine)
+{
+    LaunchdFolders f;
+    const QVariantList args{"/bin/sh", "-c", "echo hi"};
+    // Declared labels: the later folder wins, and within a folder the later name.
+    writePlist(f.file(1, "one.plist"), {{"Label", "x"}});
+    writePlist(f.file(2, "two.plist"),
+               {{"Label", "x"}, {"ProgramArguments", args}, {"Program", "/bin/p"}}, Format::binary);
+    writePlist(f.file(5, "a.plist"), {{"Label", "w"}});
+    writePlist(
+        f.file(5, "b.plist"),
+        {{"Label", "w"}, {"ProgramArguments", QVariantList{"/bin/w", 3}}, {"Program", "/p"}});
+    // A file without a label only fills a free key ...
+    writePlist(f.file(1, "first.plist"),
+               {{"Label", "y"}, {"Program", "/y"}, {"StartInterval", 60}});
+    writePlist(f.file(3, "y.plist"), {{"Program", "/bin/other"}});
+    // ... and gives way to a later declared label.
+    writePlist(f.file(1, "z.plist"), {{"Program", "/bin/z"}});
+    writePlist(f.file(3, "declares-z.plist"),
+               {{"Label", "z"}, {"ProgramArguments", QVariantList()}});
+    // Unreadable, undecodable or wrongly typed entries still stand for their stem.
+    writeFile(f.file(4, "junk.plist"), "not a property list");
+    writePlist(f.file(4, "num.plist"), {{"Label", 5}, {"Program", args}});
+    QDir().mkpath(f.file(4, "folder.plist"));
+    writeFile(f.file(5, ".plist"), {});
+    writeFile(f.file(5, "ignored.PLIST"), {});
+
+    const QHash<QString, PlistInfo> expected{
+        {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}}},
+        {"w", {f.file(5, "b.plist"), "/p", {}}},
+        {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟"}},
+        {"z", {f.file(3, "declares-z.plist"), {}, {}}},
+        {"junk", {f.file(4, "junk.plist"), {}, {}}},
+        {"num", {f.file(4, "num.plist"), {}, {}}},
+        {"folder", {f.file(4, "folder.plist"), {}, {}}},
+        {"", {f.file(5, ".plist"), {}, {}}},
+    };
+    EXPECT_EQ(discoverPlistPaths(), expected);
+
+    Platform::testing::setLaunchdFolders(QStringList{f.root.filePath("missing"), f.folders[0]});
+    EXPECT_EQ(discoverPlistPaths().value("z").program, "/bin/z");
+}
