@@ -1,0 +1,300 @@
+#include "AppSettings.h"
+#include "PortScanner.h"
+#include "Stores.h"
+#include "TestSupport.h"
+
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+ServicePort record(qint64 port, const QString& command, const QString& address = "*",
+                   std::optional<QString> workingDir = std::nullopt,
+                   std::optional<QString> appName = std::nullopt)
+{
+    ServicePort r;
+    r.id = QUuid::createUuid();
+    r.port = port;
+    r.networkProtocol = QStringLiteral("TCP");
+    r.address = address;
+    r.pid = 4242;
+    r.command = command;
+    r.user = QStringLiteral("u80");
+    r.appName = std::move(appName);
+    r.workingDir = std::move(workingDir);
+    return r;
+}
+
+QList<qint64> portsOf(const QList<ServicePort>& records)
+{
+    QList<qint64> ports;
+    for (const ServicePort& r : records)
+        ports.append(r.port);
+    return ports;
+}
+
+bool waitUntilIdle(const PortsStore& store)
+{
+    return QTest::qWaitFor([&] { return !store.isLoading(); }, 60000);
+}
+
+// Lets every finished scan deliver its result, so that a dropped result has had its chance.
+void settleBackgroundWork()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+}
+
+TEST(PortsStoreRefresh, ScansInTheBackgroundAndPublishesOnTheMainThread)
+{
+    PortsStore store;
+    EXPECT_TRUE(store.ports().isEmpty());
+    EXPECT_FALSE(store.isLoading());
+    store.setLastError(QStringLiteral("earlier failure"));
+
+    std::atomic<QThread*> scanThread = nullptr;
+    store.setScannerForTesting([&] {
+        scanThread = QThread::currentThread();
+        return PortScanner::scan();
+    });
+    QList<QThread*> publishedOn;
+    QObject::connect(&store, &PortsStore::portsChanged,
+                     [&] { publishedOn.append(QThread::currentThread()); });
+    QObject::connect(&store, &PortsStore::isLoadingChanged,
+                     [&] { publishedOn.append(QThread::currentThread()); });
+
+    store.refresh();
+    EXPECT_TRUE(store.isLoading());
+    ASSERT_TRUE(waitUntilIdle(store));
+    EXPECT_NE(scanThread.load(), QThread::currentThread());
+    EXPECT_GE(publishedOn.size(), 2);
+    for (QThread* thread : publishedOn)
+        EXPECT_EQ(thread, QThread::currentThread());
+    EXPECT_EQ(store.lastError(), QStringLiteral("earlier failure"));
+}
+
+TEST(PortsStoreRefresh, OnlyTheNewestRefreshPublishes)
+{
+    QThreadPool::globalInstance()->setMaxThreadCount(
+        std::max(4, QThreadPool::globalInstance()->maxThreadCount()));
+    const QList<ServicePort> older{record(1, "old")};
+    const QList<ServicePort> newer{record(2, "new")};
+
+    // The older scan ends last: its result must not replace the newer one.
+    {
+        PortsStore store;
+        Gate gate;
+        store.setScannerForTesting([&] {
+            gate.wait();
+            return older;
+        });
+        store.refresh();
+        store.setScannerForTesting([&] { return newer; });
+        QSignalSpy published(&store, &PortsStore::portsChanged);
+        store.refresh();
+        ASSERT_TRUE(waitUntilIdle(store));
+        gate.open();
+        settleBackgroundWork();
+        EXPECT_EQ(store.ports(), newer);
+        EXPECT_EQ(published.count(), 1);
+        EXPECT_FALSE(store.isLoading());
+    }
+    // The older scan ends first: it is dropped, and loading goes on until the newer one ends.
+    {
+        PortsStore store;
+        Gate first, second;
+        std::atomic<bool> firstDone = false;
+        store.setScannerForTesting([&] {
+            first.wait();
+            firstDone = true;
+            return older;
+        });
+        store.refresh();
+        store.setScannerForTesting([&] {
+            second.wait();
+            return newer;
+        });
+        store.refresh();
+        first.open();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return firstDone.load(); }, 10000));
+        QTest::qWait(100);
+        EXPECT_TRUE(store.isLoading());
+        EXPECT_TRUE(store.ports().isEmpty());
+        second.open();
+        ASSERT_TRUE(waitUntilIdle(store));
+        EXPECT_EQ(store.ports(), newer);
+    }
+}
+
+TEST(PortsStoreRefresh, AStoreDestroyedWhileItScansDropsTheResult)
+{
+    std::atomic<int> scansEnded = 0;
+    auto slowScan = [&](Gate& gate) {
+        return [&] {
+            gate.wait();
+            ++scansEnded;
+            return QList<ServicePort>{record(1, "x")};
+        };
+    };
+    // Destroyed before the scan ends, and destroyed after the result is queued to it.
+    Gate beforeEnd, afterEnd;
+    auto early = std::make_unique<PortsStore>();
+    auto late = std::make_unique<PortsStore>();
+    early->setScannerForTesting(slowScan(beforeEnd));
+    late->setScannerForTesting(slowScan(afterEnd));
+    early->refresh();
+    late->refresh();
+    early.reset();
+    beforeEnd.open();
+    afterEnd.open();
+    QThreadPool::globalInstance()->waitForDone();
+    late.reset();
+    settleBackgroundWork();
+    EXPECT_EQ(scansEnded, 2);
+
+    // A program that ends while scans run ends cleanly.
+    const HelperRun run = runHelper({QStringLiteral("exit-mid-scan")});
+    EXPECT_FALSE(run.crashed);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+}
+
+TEST(PortsStoreKill, TerminatesAListeningProcessWhichLaterScansNoLongerList)
+{
+    QProcess server;
+    server.start(QStringLiteral(STORES_HELPER), {QStringLiteral("listen")});
+    ASSERT_TRUE(server.waitForReadyRead(10000));
+    const qint64 port = server.readLine().trimmed().toLongLong();
+    const auto pid = static_cast<qint32>(server.processId());
+
+    PortsStore store;
+    auto findServer = [&] {
+        for (const ServicePort& r : store.ports()) {
+            if (r.port == port && r.pid == pid)
+                return std::optional<ServicePort>(r);
+        }
+        return std::optional<ServicePort>();
+    };
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    const std::optional<ServicePort> listed = findServer();
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(store.port(listed->id), listed);
+
+    store.setLastError(QStringLiteral("earlier failure"));
+    store.kill(*listed, false);
+    EXPECT_EQ(store.lastError(), std::nullopt);
+    EXPECT_TRUE(store.isLoading());
+    // SIGTERM may land after the scan that follows the kill; later scans must not list it.
+    ASSERT_TRUE(waitUntilIdle(store));
+    for (int attempt = 0; attempt < 20 && findServer(); ++attempt) {
+        QTest::qWait(100);
+        store.refresh();
+        ASSERT_TRUE(waitUntilIdle(store));
+    }
+    EXPECT_FALSE(findServer());
+    EXPECT_EQ(store.port(listed->id), std::nullopt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(server.exitStatus(), QProcess::CrashExit);
+
+    // Once the process is gone, a kill fails, says so and starts no scan.
+    QSignalSpy loading(&store, &PortsStore::isLoadingChanged);
+    store.kill(*listed, true);
+    EXPECT_EQ(store.lastError(), QStringLiteral("进程不存在（可能已退出）。"));
+    EXPECT_FALSE(store.isLoading());
+    EXPECT_EQ(loading.count(), 0);
+}
+
+// Run by an unprivileged child, so that a process of another user (this one) cannot be signalled.
+TEST(PortsStoreKill, KillManyReportsEveryFailureOnItsOwnLineAndRefreshes)
+{
+    QProcess foreign;
+    foreign.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+    ASSERT_TRUE(foreign.waitForStarted());
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to start a process of another user";
+
+    const HelperRun run =
+        runHelper({QStringLiteral("kill-many"), QString::number(foreign.processId())});
+    ASSERT_FALSE(run.crashed) << run.err.toStdString();
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("loading=1 live-signal=%1").arg(SIGTERM));
+    EXPECT_EQ(lines[1], QStringLiteral("端口 3001（旧应用）：进程不存在（可能已退出）。"));
+    EXPECT_EQ(lines[2], QStringLiteral("端口 3002（foreign）：权限不足：该进程可能属于其他用户或"
+                                       "系统，需要管理员权限。"));
+    // Identifier 0 is refused rather than sent to the caller's process group.
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("端口 3003（zero）：")));
+    EXPECT_GT(lines[3].size(), QStringLiteral("端口 3003（zero）：").size());
+    EXPECT_EQ(foreign.state(), QProcess::Running);
+    foreign.kill();
+    foreign.waitForFinished();
+}
+
+TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
+{
+    PortsStore store;
+    const QList<ServicePort> records{
+        record(80, "nginx"),
+        record(443, "caddy"),
+        record(1080, "socks"),
+        record(8000, "python3"),
+        record(5432, "postgres", "*", QStringLiteral("/srv/App80")),
+        record(9999, "go", "::1", std::nullopt, QStringLiteral("Server80")),
+        record(7000, "redis", "10.0.80.1"),
+        record(3000, "node", "127.0.0.1", QStringLiteral("/home/İstanbul"),
+               QStringLiteral("Ärger")),
+        record(6000, "plain", "127.0.0.1", std::nullopt, QString()),
+    };
+    store.setPorts(records);
+    EXPECT_EQ(store.filtered(), records);
+
+    const struct {
+        QString filter;
+        QList<qint64> expected;
+    } cases[] = {
+        {"80", {80, 1080, 8000, 5432, 9999, 7000}}, // user and pid hold 80 too but are not searched
+        {"NGINX", {80}},
+        {"server80", {9999}},
+        {"app80", {5432}},
+        {"plain", {6000}}, // the command counts even under an (empty) application name
+        {"ÄRGER", {3000}},
+        {"İSTANBUL", {3000}}, // full lower-casing keeps the dot above: i̇stanbul
+        {"istanbul", {}},
+        {QString(QChar(0x212A)), {1080}}, // the Kelvin sign lower-cases to k
+        {" 80", {}},
+        {"::", {9999}},
+    };
+    for (const auto& c : cases) {
+        store.setFilter(c.filter);
+        EXPECT_EQ(portsOf(store.filtered()), c.expected) << c.filter.toStdString();
+    }
+}
+
+TEST(PortsStoreFilter, CommonOnlyKeepsThePortsOfTheCommonList)
+{
+    PortsStore store;
+    store.setPorts({record(80, "nginx"), record(5432, "postgres"), record(6379, "redis")});
+    store.setCommonOnly(true);
+
+    AppSettings::shared().setCommonPorts({});
+    EXPECT_TRUE(store.filtered().isEmpty());
+    AppSettings::shared().setCommonPorts({{6379, ""}, {80, ""}});
+    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{80, 6379}));
+    store.setFilter(QStringLiteral("RED"));
+    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{6379}));
+    AppSettings::shared().setCommonPorts(AppSettings::defaultPorts());
+    store.setFilter(QString());
+    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{5432, 6379}));
+}
+
+} // namespace

@@ -1,0 +1,53 @@
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+// Set before main() so that no settings of the user running the tests are ever read or written.
+struct ConfigHome {
+    ConfigHome() { qputenv("XDG_CONFIG_HOME", dir.path().toUtf8()); }
+    QTemporaryDir dir;
+};
+
+ConfigHome& configHome()
+{
+    static ConfigHome home;
+    return home;
+}
+
+[[maybe_unused]] const bool configHomeSet = !configHome().dir.path().isEmpty();
+
+} // namespace
+
+QString testConfigHome()
+{
+    return configHome().dir.path();
+}
+
+HelperRun runHelper(const QStringList& arguments, const QString& home)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(STORES_HELPER), arguments);
+    process.waitForFinished(60000);
+    return {process.exitCode(), process.exitStatus() == QProcess::CrashExit,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+void Gate::open()
+{
+    std::lock_guard lock(m_mutex);
+    m_open = true;
+    m_opened.notify_all();
+}
+
+void Gate::wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_opened.wait(lock, [this] { return m_open; });
+}

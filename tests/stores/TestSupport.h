@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <ostream>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+// The temporary configuration folder this test program uses in place of the user's own.
+QString testConfigHome();
+
+struct HelperRun {
+    int exitCode = -1;
+    bool crashed = false;
+    QString out;
+    QString err;
+};
+
+// Runs the helper program to its end with these arguments and this configuration folder.
+HelperRun runHelper(const QStringList& arguments, const QString& configHome = testConfigHome());
+
+// A gate that a background scan waits at until the test opens it.
+class Gate {
+public:
+    void open();
+    void wait();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
