@@ -1,0 +1,203 @@
+// The settings screen over real settings stored in a temporary configuration folder.
+#include "AppSettings.h"
+#include "SettingsView.h"
+
+#include <QAbstractItemModel>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Settings must never touch the real user's configuration: point the configuration folder at a
+// temporary one before anything in the program opens its settings.
+const QString& configHome()
+{
+    static const QString path = [] {
+        static QTemporaryDir dir;
+        qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+        return dir.path();
+    }();
+    return path;
+}
+const bool configHomeReady = !configHome().isEmpty();
+
+class SettingsScreen : public ::testing::Test {
+protected:
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<SettingsView> view;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(configHomeReady);
+        QDir(configHome() + "/Kestrow").removeRecursively();
+        settings = AppSettings::createForTesting();
+        view = std::make_unique<SettingsView>(*settings);
+        view->resize(900, 600);
+        view->show();
+    }
+
+    QLineEdit& port() { return *view->findChild<QLineEdit*>("port"); }
+    QLineEdit& note() { return *view->findChild<QLineEdit*>("note"); }
+    QPushButton& addButton() { return *view->findChild<QPushButton*>("add"); }
+    QTableView& table() { return *view->findChild<QTableView*>("commonPorts"); }
+    QAbstractItemModel& model() { return *table().model(); }
+    QString count() { return view->findChild<QLabel*>("count")->text(); }
+    std::optional<QString> shownError()
+    {
+        auto* label = view->findChild<QLabel*>("addError");
+        if (!label->isVisibleTo(view.get()))
+            return std::nullopt;
+        return label->text();
+    }
+    QString cell(int row, int column)
+    {
+        return model().data(model().index(row, column)).toString();
+    }
+    int rowOf(qint64 number)
+    {
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (cell(row, 0) == QString::number(number))
+                return row;
+        }
+        return -1;
+    }
+    void type(const QString& portText, const QString& noteText)
+    {
+        port().setText(portText);
+        note().setText(noteText);
+    }
+    QMessageBox* confirmation() { return view->findChild<QMessageBox*>("confirmReset"); }
+};
+
+TEST_F(SettingsScreen, RejectsInvalidPortsWithTheirMessageAndKeepsTheFields)
+{
+    const QString invalid = "请输入有效的端口号。";
+    const QString outOfRange = "端口号需在 1–65535 之间。";
+    const QList<std::pair<QString, QString>> cases = {
+        {"", invalid},
+        {" \t\u3000", invalid},
+        {"80a", invalid},
+        {"80 80", invalid},
+        {"٨٠", invalid}, // digits of another script
+        {"0x50", invalid},
+        {"99999999999999999999", invalid},
+        {"9223372036854775808", invalid},
+        {"0", outOfRange},
+        {"-1", outOfRange},
+        {"65536", outOfRange},
+        {"-9223372036854775808", outOfRange},
+        {" 3000 ", "端口 3000 已在列表中。"},
+        {"+5173", "端口 5173 已在列表中。"},
+    };
+    for (const auto& [text, message] : cases) {
+        type(text, "note stays");
+        addButton().click();
+        EXPECT_EQ(shownError(), message) << text.toStdString();
+        EXPECT_EQ(port().text(), text);
+        EXPECT_EQ(note().text(), "note stays");
+    }
+    EXPECT_EQ(settings->commonPorts(), AppSettings::defaultPorts());
+    EXPECT_EQ(count(), "共 17 个常用端口");
+}
+
+TEST_F(SettingsScreen, AddsTrimmedEntriesFromButtonOrReturnInEitherField)
+{
+    // Unicode space separators and tabs are blanks; the entry lands sorted by port.
+    type("\u2003 8081\t", " \u00a0Webpack dev server\u3000");
+    addButton().click();
+    EXPECT_FALSE(shownError());
+    EXPECT_TRUE(port().text().isEmpty());
+    EXPECT_TRUE(note().text().isEmpty());
+    ASSERT_GE(rowOf(8081), 0);
+    EXPECT_EQ(cell(rowOf(8081), 1), "Webpack dev server");
+    EXPECT_EQ(rowOf(8081), rowOf(8080) + 1);
+    EXPECT_EQ(count(), "共 18 个常用端口");
+
+    // A rejection, then Return in the port field with a valid port: the message goes.
+    type("65535x", "");
+    QTest::keyClick(&port(), Qt::Key_Return);
+    EXPECT_TRUE(shownError());
+    type("+65535", "");
+    QTest::keyClick(&port(), Qt::Key_Return);
+    EXPECT_FALSE(shownError());
+    ASSERT_GE(rowOf(65535), 0);
+    EXPECT_EQ(cell(rowOf(65535), 1), "—");
+
+    type("1", "tcpmux");
+    QTest::keyClick(&note(), Qt::Key_Enter);
+    EXPECT_EQ(rowOf(1), 0);
+    EXPECT_EQ(cell(0, 1), "tcpmux");
+    EXPECT_EQ(count(), "共 20 个常用端口");
+
+    // Stored at once: a fresh read sees the same list.
+    const std::unique_ptr<AppSettings> reread = AppSettings::createForTesting();
+    EXPECT_EQ(reread->commonPorts(), settings->commonPorts());
+    EXPECT_TRUE(reread->portNumbers().contains(8081));
+}
+
+TEST_F(SettingsScreen, DeleteRemovesTheRowAtOnce)
+{
+    const int row = rowOf(8888);
+    ASSERT_GE(row, 0);
+    auto* remove = qobject_cast<QToolButton*>(table().indexWidget(model().index(row, 2)));
+    ASSERT_TRUE(remove);
+    EXPECT_EQ(remove->text(), "删除");
+    remove->click();
+    EXPECT_EQ(rowOf(8888), -1);
+    EXPECT_FALSE(settings->portNumbers().contains(8888));
+    EXPECT_EQ(count(), "共 16 个常用端口");
+    // The other rows' buttons still remove their own entries.
+    QCoreApplication::processEvents();
+    auto* next = qobject_cast<QToolButton*>(table().indexWidget(model().index(row, 2)));
+    const QString nextPort = cell(row, 0);
+    next->click();
+    EXPECT_EQ(rowOf(nextPort.toLongLong()), -1);
+    EXPECT_EQ(count(), "共 15 个常用端口");
+}
+
+TEST_F(SettingsScreen, ResetAsksFirstAndRestoresTheDefaults)
+{
+    settings->remove(CommonPort{3000, {}});
+    settings->add(2222, "ssh alt");
+    const QList<CommonPort> edited = settings->commonPorts();
+
+    auto* reset = view->findChild<QPushButton*>("reset");
+    EXPECT_EQ(reset->text(), "重置为默认");
+    reset->click();
+    QMessageBox* dialog = confirmation();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->text(), "重置为默认常用端口？");
+    EXPECT_EQ(dialog->informativeText(), "这会丢弃你当前的自定义列表，恢复到内置默认端口。");
+    QStringList buttons;
+    for (QAbstractButton* button : dialog->buttons())
+        buttons << button->text();
+    buttons.sort();
+    EXPECT_EQ(buttons, QStringList({"取消", "重置"}));
+    EXPECT_EQ(dialog->buttonRole(dialog->findChild<QPushButton*>("confirm")),
+              QMessageBox::DestructiveRole);
+
+    dialog->findChild<QPushButton*>("cancel")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return confirmation() == nullptr; }, 2000));
+    EXPECT_EQ(settings->commonPorts(), edited);
+
+    reset->click();
+    ASSERT_TRUE(confirmation());
+    confirmation()->findChild<QPushButton*>("confirm")->click();
+    EXPECT_EQ(settings->commonPorts(), AppSettings::defaultPorts());
+    EXPECT_EQ(count(), "共 17 个常用端口");
+    EXPECT_EQ(cell(0, 0), "3000");
+    EXPECT_EQ(AppSettings::createForTesting()->commonPorts(), AppSettings::defaultPorts());
+}
+
+} // namespace
