@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QStyle>
 
 namespace {
@@ -214,6 +215,21 @@ void ensureIconTheme()
     if (done)
         return;
     done = true;
+    if (!QIcon::themeName().isEmpty() && themeUsable())
+        return;
+
+    // Some platforms (offscreen, bare X) name no folders either: use the freedesktop ones.
+    QStringList searchPaths = QIcon::themeSearchPaths();
+    const QStringList folders =
+        QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                  QStandardPaths::LocateDirectory);
+    for (const QString& folder : folders) {
+        if (!searchPaths.contains(folder))
+            searchPaths.append(folder);
+    }
+    QIcon::setThemeSearchPaths(searchPaths);
+    if (QIcon::fallbackThemeName().isEmpty())
+        QIcon::setFallbackThemeName(QStringLiteral("hicolor"));
     if (!QIcon::themeName().isEmpty() && themeUsable())
         return;
 

@@ -1,0 +1,144 @@
+#include "DesktopServices.h"
+#include "ErrorBanner.h"
+#include "Style.h"
+#include "Symbols.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QLabel>
+#include <QMimeData>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+int paintedPixels(const QIcon& icon, int size)
+{
+    const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
+                ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(Symbols, EveryNameTheScreensUseDrawsSomething)
+{
+    const QStringList used = {"network",
+                              "clock.badge.checkmark",
+                              "slider.horizontal.3",
+                              "arrow.clockwise",
+                              "terminal",
+                              "folder",
+                              "magnifyingglass",
+                              "doc.on.doc",
+                              "number",
+                              "stop.circle",
+                              "stop.circle.fill",
+                              "exclamationmark.triangle.fill",
+                              "xmark",
+                              "play.circle",
+                              "pause.circle",
+                              "eject.circle",
+                              "tray.and.arrow.down",
+                              "doc.text",
+                              "clock",
+                              "plus",
+                              "trash",
+                              "arrow.counterclockwise"};
+    for (const QString& name : used) {
+        EXPECT_TRUE(Symbols::names().contains(name)) << name.toStdString();
+        for (int size : {16, 18}) {
+            const QIcon plain = Symbols::icon(name);
+            ASSERT_FALSE(plain.isNull()) << name.toStdString();
+            EXPECT_GT(paintedPixels(plain, size), size) << name.toStdString() << " @" << size;
+            EXPECT_GT(paintedPixels(Symbols::icon(name, Style::orange()), size), size)
+                << name.toStdString();
+        }
+    }
+    // Offscreen names no theme of its own: an installed one must have been picked.
+    EXPECT_FALSE(QIcon::themeName().isEmpty());
+}
+
+TEST(Symbols, TintPaintsTheShapesInTheGivenColour)
+{
+    const QImage image = Symbols::icon("arrow.clockwise", QColor(Qt::red))
+                             .pixmap(18, 18)
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32);
+    int red = 0;
+    int other = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qAlpha(pixel) < 200)
+                continue;
+            (qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60) ? ++red : ++other;
+        }
+    }
+    EXPECT_GT(red, 0);
+    EXPECT_EQ(other, 0);
+}
+
+TEST(ErrorBanner, ShowsTheMessageSelectableAndDismissesThroughItsOwner)
+{
+    int dismissed = 0;
+    ErrorBanner banner("", [&] { ++dismissed; });
+    banner.resize(400, 60);
+    banner.show();
+
+    auto* text = banner.findChild<QLabel*>("errorBannerText");
+    auto* button = banner.findChild<QToolButton*>("errorBannerDismiss");
+    auto* symbol = banner.findChild<QLabel*>("errorBannerSymbol");
+    ASSERT_TRUE(text && button && symbol);
+
+    // An empty message still has the symbol and the button around an empty text.
+    EXPECT_TRUE(text->text().isEmpty());
+    EXPECT_TRUE(symbol->isVisible());
+    EXPECT_FALSE(symbol->pixmap().isNull());
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(button->text().isEmpty());
+    EXPECT_TRUE(button->toolTip().isEmpty());
+    EXPECT_FALSE(button->icon().isNull());
+    EXPECT_TRUE(button->autoRaise());
+
+    EXPECT_TRUE(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_TRUE(text->wordWrap());
+
+    // Markup is shown as typed, not interpreted.
+    banner.setMessage("<b>端口 80</b>：权限不足");
+    EXPECT_EQ(banner.message(), "<b>端口 80</b>：权限不足");
+    EXPECT_EQ(text->textFormat(), Qt::PlainText);
+
+    // A long message wraps: the banner grows taller, the button stays centred on the block.
+    const int oneLine = banner.sizeHint().height();
+    banner.setMessage(QString("进程不存在（可能已退出）。").repeated(20));
+    banner.resize(400, banner.heightForWidth(400) > 0 ? banner.heightForWidth(400) : 200);
+    QApplication::processEvents();
+    EXPECT_GT(text->height(), oneLine);
+    const int buttonCentre = button->geometry().center().y();
+    const int textCentre = text->geometry().center().y();
+    EXPECT_LE(std::abs(buttonCentre - textCentre), 2);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(dismissed, 1);
+}
+
+TEST(DesktopServices, CopyReplacesTheClipboardWithPlainText)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    auto* previous = new QMimeData;
+    previous->setHtml("<i>old</i>");
+    previous->setText("old");
+    clipboard->setMimeData(previous);
+
+    DesktopServices::copyText("8080");
+    EXPECT_EQ(clipboard->text(), "8080");
+    EXPECT_EQ(clipboard->mimeData()->formats(), QStringList{"text/plain"});
+}
