@@ -1,0 +1,322 @@
+#include "PortsTableModel.h"
+
+#include "AppIconProvider.h"
+#include "Stores.h"
+#include "Style.h"
+#include "platform/Platform.h"
+
+#include <QCollator>
+#include <QGuiApplication>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+// Qt collates the C locale by code points and then ignores numeric mode; sort as a real locale
+// would when the system names none.
+QCollator makeCollator()
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setIgnorePunctuation(false);
+    return collator;
+}
+
+template <typename T> int compareNumbers(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+} // namespace
+
+PortsTableModel::PortsTableModel(PortsStore& store, QObject* parent)
+    : QAbstractTableModel(parent), m_store(store), m_sortOrder({SortKey{}}),
+      m_loginName(Platform::loginName()),
+      m_portFont(Style::font(Style::TextStyle::body, true, true)),
+      m_captionFont(Style::font(Style::TextStyle::caption)),
+      m_captionMonoFont(Style::font(Style::TextStyle::caption, true)),
+      m_bodyMonoFont(Style::font(Style::TextStyle::body, true))
+{
+    connect(&m_store, &PortsStore::portsChanged, this, [this] {
+        rebuildKeys();
+        m_icons.clear();
+        reload();
+    });
+    connect(&m_store, &PortsStore::filterChanged, this, &PortsTableModel::reload);
+    connect(&m_store, &PortsStore::commonOnlyChanged, this, &PortsTableModel::reload);
+    rebuildKeys();
+    reload();
+}
+
+PortsTableModel::~PortsTableModel() = default;
+
+int PortsTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_order.size());
+}
+
+int PortsTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : columns;
+}
+
+const ServicePort& PortsTableModel::record(int row) const
+{
+    return m_filtered.at(m_order.at(static_cast<size_t>(row)));
+}
+
+int PortsTableModel::rowOf(const QUuid& id) const
+{
+    for (size_t row = 0; row < m_order.size(); ++row) {
+        if (m_filtered.at(m_order[row]).id == id)
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
+QVariant PortsTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const ServicePort& p = record(index.row());
+    const QPalette palette = QGuiApplication::palette();
+    const int column = index.column();
+
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        switch (column) {
+        case port:
+            return QString::number(p.port);
+        case protocol:
+            return p.networkProtocol;
+        case application:
+            return p.displayName();
+        case directory:
+            return p.displayWorkingDir().value_or(QStringLiteral("—"));
+        case pid:
+            return QString::number(p.pid);
+        case address:
+            return p.address;
+        case user:
+            return p.user;
+        case action:
+            return QStringLiteral("终止");
+        default:
+            return {};
+        }
+    case Qt::FontRole:
+        switch (column) {
+        case port:
+            return m_portFont;
+        case protocol:
+        case user:
+            return m_captionFont;
+        case directory:
+            return p.workingDir ? m_captionMonoFont : QVariant();
+        case pid:
+            return m_bodyMonoFont;
+        case address:
+            return m_captionMonoFont;
+        default:
+            return {};
+        }
+    case Qt::ForegroundRole:
+        switch (column) {
+        case protocol:
+        case pid:
+        case address:
+        case user:
+            return Style::secondary(palette);
+        case directory:
+            return p.workingDir ? Style::secondary(palette) : Style::tertiary(palette);
+        default:
+            return {};
+        }
+    case Qt::ToolTipRole:
+        if (column == directory && p.workingDir)
+            return *p.workingDir;
+        if (column == action) {
+            return p.user == m_loginName ? QStringLiteral("终止该进程")
+                                         : QStringLiteral("属于其他用户，可能需要管理员权限");
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case IdRole:
+        return p.id;
+    case SubtitleRole:
+        return p.appName ? QVariant(p.command) : QVariant();
+    case AppIconRole:
+        if (column != application)
+            return {};
+        if (const auto icon = iconFor(p))
+            return *icon;
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant PortsTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const QStringList titles = {"端口", "协议",     "来源应用", "启动目录",
+                                       "PID",  "监听地址", "用户",     "操作"};
+    return titles.value(section);
+}
+
+Qt::ItemFlags PortsTableModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags result = QAbstractTableModel::flags(index);
+    // The directory opens in a read-only field so that it can be selected and copied.
+    if (index.isValid() && index.column() == directory && record(index.row()).workingDir)
+        result |= Qt::ItemIsEditable;
+    return result;
+}
+
+bool PortsTableModel::isSortable(int column)
+{
+    return column >= port && column < action;
+}
+
+QList<PortsTableModel::SortKey> PortsTableModel::sortOrder() const
+{
+    return m_sortOrder;
+}
+
+void PortsTableModel::setSortOrder(const QList<SortKey>& order)
+{
+    if (order == m_sortOrder)
+        return;
+    m_sortOrder = order;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QList<QUuid> ids;
+    ids.reserve(before.size());
+    for (const QModelIndex& index : before)
+        ids.append(index.isValid() ? record(index.row()).id : QUuid());
+    sortRows();
+    if (!before.isEmpty()) {
+        QHash<QUuid, int> rows;
+        for (size_t row = 0; row < m_order.size(); ++row)
+            rows.insert(m_filtered.at(m_order[row]).id, static_cast<int>(row));
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (qsizetype i = 0; i < before.size(); ++i)
+            after.append(index(rows.value(ids[i], -1), before[i].column()));
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emit sortOrderChanged();
+}
+
+void PortsTableModel::sortByClick(int column)
+{
+    if (!isSortable(column))
+        return;
+    QList<SortKey> order = m_sortOrder;
+    if (!order.isEmpty() && order.first().column == column) {
+        order.first().order =
+            order.first().order == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    } else {
+        order.removeIf([column](const SortKey& key) { return key.column == column; });
+        order.prepend(SortKey{static_cast<Column>(column), Qt::AscendingOrder});
+    }
+    setSortOrder(order);
+}
+
+void PortsTableModel::reload()
+{
+    beginResetModel();
+    m_filtered = m_store.filtered();
+    sortRows();
+    endResetModel();
+}
+
+void PortsTableModel::rebuildKeys()
+{
+    const QCollator collator = makeCollator();
+    m_keys.clear();
+    m_keys.reserve(m_store.ports().size());
+    for (const ServicePort& p : m_store.ports()) {
+        m_keys.insert(p.id, TextKeys{collator.sortKey(p.networkProtocol),
+                                     collator.sortKey(p.displayName()),
+                                     collator.sortKey(p.workingDirSortKey()),
+                                     collator.sortKey(p.address), collator.sortKey(p.user)});
+    }
+}
+
+void PortsTableModel::sortRows()
+{
+    const qsizetype count = m_filtered.size();
+    m_order.resize(static_cast<size_t>(count));
+    for (qsizetype i = 0; i < count; ++i)
+        m_order[static_cast<size_t>(i)] = static_cast<int>(i);
+
+    // Records always come from the store's last scan, so each has its keys; look them up once.
+    std::vector<const TextKeys*> keys(static_cast<size_t>(count), nullptr);
+    bool needsText = false;
+    for (const SortKey& key : m_sortOrder)
+        needsText = needsText || (key.column != port && key.column != pid);
+    if (needsText) {
+        for (qsizetype i = 0; i < count; ++i) {
+            const auto found = m_keys.constFind(m_filtered.at(i).id);
+            keys[static_cast<size_t>(i)] = found == m_keys.constEnd() ? nullptr : &*found;
+        }
+    }
+
+    const auto compareText = [&](const QCollatorSortKey TextKeys::*member, int a, int b) {
+        const TextKeys* ka = keys[static_cast<size_t>(a)];
+        const TextKeys* kb = keys[static_cast<size_t>(b)];
+        if (!ka || !kb)
+            return compareNumbers(ka != nullptr, kb != nullptr);
+        return (ka->*member).compare(kb->*member);
+    };
+    const auto compare = [&](const SortKey& key, int a, int b) {
+        const ServicePort& pa = m_filtered.at(a);
+        const ServicePort& pb = m_filtered.at(b);
+        switch (key.column) {
+        case port:
+            return compareNumbers(pa.port, pb.port);
+        case pid:
+            return compareNumbers(pa.pid, pb.pid);
+        case protocol:
+            return compareText(&TextKeys::protocol, a, b);
+        case application:
+            return compareText(&TextKeys::displayName, a, b);
+        case directory:
+            return compareText(&TextKeys::workingDir, a, b);
+        case address:
+            return compareText(&TextKeys::address, a, b);
+        case user:
+            return compareText(&TextKeys::user, a, b);
+        default:
+            return 0;
+        }
+    };
+    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+        for (const SortKey& key : m_sortOrder) {
+            const int result = compare(key, a, b);
+            if (result != 0)
+                return key.order == Qt::AscendingOrder ? result < 0 : result > 0;
+        }
+        return false;
+    });
+}
+
+std::optional<QIcon> PortsTableModel::iconFor(const ServicePort& record) const
+{
+    const auto key = qMakePair(record.pid, record.bundleID.value_or(QString()));
+    if (const auto found = m_icons.constFind(key); found != m_icons.constEnd())
+        return *found;
+    const std::optional<QIcon> icon = AppIconProvider::icon(record.bundleID, record.pid);
+    m_icons.insert(key, icon);
+    return icon;
+}

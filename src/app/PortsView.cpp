@@ -1,0 +1,622 @@
+#include "PortsView.h"
+
+#include "AppSettings.h"
+#include "DesktopServices.h"
+#include "ErrorBanner.h"
+#include "PortsTableModel.h"
+#include "Stores.h"
+#include "Style.h"
+#include "Symbols.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+using Column = PortsTableModel::Column;
+
+struct ColumnWidth {
+    int min;
+    int ideal;
+    int max; // 0: none
+};
+
+const ColumnWidth columnWidths[PortsTableModel::columns] = {
+    {60, 70, 90}, {48, 52, 64}, {150, 200, 0}, {140, 220, 0},
+    {60, 70, 90}, {80, 110, 0}, {56, 72, 0},   {70, 80, 100},
+};
+
+constexpr int iconSize = 18;
+constexpr int cellPadding = 6;
+
+QColor destructiveColor()
+{
+    return QColor(215, 0, 21);
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    line->setForegroundRole(QPalette::Mid);
+    return line;
+}
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+// The application cell: the icon (or the terminal placeholder) and one or two lines of text.
+class ApplicationDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        item.text.clear();
+        item.icon = QIcon();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette& palette = option.palette;
+        const QRect area = option.rect.adjusted(cellPadding, 0, -cellPadding, 0);
+        const QRect iconRect(area.left(), area.center().y() - iconSize / 2 + 1, iconSize, iconSize);
+
+        const QVariant icon = index.data(PortsTableModel::AppIconRole);
+        if (icon.isValid()) {
+            qvariant_cast<QIcon>(icon).paint(painter, iconRect);
+        } else {
+            const QColor color =
+                selected ? palette.color(QPalette::HighlightedText) : Style::secondary(palette);
+            Symbols::icon(QStringLiteral("terminal"), color).paint(painter, iconRect);
+        }
+
+        const QRect textRect = area.adjusted(iconSize + 8, 0, 0, 0);
+        const QString name = index.data(Qt::DisplayRole).toString();
+        const QVariant subtitle = index.data(PortsTableModel::SubtitleRole);
+        const QColor primary =
+            selected ? palette.color(QPalette::HighlightedText) : Style::primary(palette);
+        const QFont nameFont = option.font;
+        const QFontMetrics nameMetrics(nameFont);
+
+        painter->save();
+        painter->setPen(primary);
+        painter->setFont(nameFont);
+        if (!subtitle.isValid()) {
+            painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                              nameMetrics.elidedText(name, Qt::ElideRight, textRect.width()));
+        } else {
+            const QFont subFont = Style::font(Style::TextStyle::caption2);
+            const QFontMetrics subMetrics(subFont);
+            const int total = nameMetrics.height() + 1 + subMetrics.height();
+            const int top = textRect.center().y() - total / 2 + 1;
+            const QRect nameRect(textRect.left(), top, textRect.width(), nameMetrics.height());
+            const QRect subRect(textRect.left(), top + nameMetrics.height() + 1, textRect.width(),
+                                subMetrics.height());
+            painter->drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
+                              nameMetrics.elidedText(name, Qt::ElideRight, nameRect.width()));
+            painter->setFont(subFont);
+            painter->setPen(selected ? palette.color(QPalette::HighlightedText)
+                                     : Style::secondary(palette));
+            painter->drawText(
+                subRect, Qt::AlignLeft | Qt::AlignVCenter,
+                subMetrics.elidedText(subtitle.toString(), Qt::ElideRight, subRect.width()));
+        }
+        painter->restore();
+    }
+};
+
+// The directory cell: truncated at its head; opens a read-only field to select and copy from.
+class DirectoryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override
+    {
+        auto* field = new QLineEdit(parent);
+        field->setObjectName(QStringLiteral("directoryField"));
+        field->setReadOnly(true);
+        field->setFrame(false);
+        field->setFont(index.data(Qt::FontRole).value<QFont>());
+        field->setToolTip(index.data(Qt::ToolTipRole).toString());
+        return field;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* field = static_cast<QLineEdit*>(editor);
+        field->setText(index.data(Qt::DisplayRole).toString());
+        field->setCursorPosition(field->text().size());
+    }
+
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
+// The terminate button of each row, drawn by the delegate so that large tables stay light.
+class TerminateDelegate : public QStyledItemDelegate {
+public:
+    TerminateDelegate(std::function<void(const QModelIndex&)> onPress, QObject* parent)
+        : QStyledItemDelegate(parent), m_onPress(std::move(onPress))
+    {
+    }
+
+    static QRect buttonRect(const QRect& cell, const QFont& font)
+    {
+        const QFontMetrics metrics(font);
+        const int width = 14 + 4 + metrics.horizontalAdvance(QStringLiteral("终止")) + 8;
+        const int height = std::max(metrics.height(), 14) + 6;
+        return QRect(cell.left() + cellPadding, cell.center().y() - height / 2 + 1,
+                     std::min(width, cell.width() - 2 * cellPadding), height);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        item.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+
+        const QRect button = buttonRect(option.rect, option.font);
+        const QColor color = destructiveColor();
+        painter->save();
+        const QRect iconRect(button.left() + 4, button.center().y() - 7 + 1, 14, 14);
+        Symbols::icon(QStringLiteral("stop.circle"), color).paint(painter, iconRect);
+        painter->setPen(color);
+        painter->setFont(option.font);
+        painter->drawText(button.adjusted(22, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                          index.data(Qt::DisplayRole).toString());
+        painter->restore();
+    }
+
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::MouseButtonRelease)
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton ||
+            !buttonRect(option.rect, option.font).contains(mouse->position().toPoint()))
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        m_onPress(index);
+        return true;
+    }
+
+private:
+    std::function<void(const QModelIndex&)> m_onPress;
+};
+
+QMessageBox* makeConfirmation(QWidget* parent, const QString& title, const QString& message)
+{
+    auto* box = new QMessageBox(parent);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(title);
+    box->setText(title);
+    box->setInformativeText(message);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+QPushButton* addDestructiveButton(QMessageBox& box, const QString& text)
+{
+    QPushButton* button = box.addButton(text, QMessageBox::DestructiveRole);
+    setTextColor(button, destructiveColor());
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, destructiveColor());
+    button->setPalette(palette);
+    return button;
+}
+
+} // namespace
+
+PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_shared<PortsStore>())
+{
+    m_model = new PortsTableModel(*m_store, this);
+
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_layout->addWidget(makeToolbar());
+    m_layout->addWidget(divider(this));
+    m_table = new QTableView(this);
+    setUpTable();
+    m_layout->addWidget(m_table, 1);
+    m_layout->addWidget(divider(this));
+    m_layout->addWidget(makeStatusBar());
+
+    connect(m_store.get(), &PortsStore::isLoadingChanged, this, &PortsView::updateLoading);
+    connect(m_store.get(), &PortsStore::lastErrorChanged, this, &PortsView::updateBanner);
+    connect(m_store.get(), &PortsStore::commonOnlyChanged, this,
+            [this] { m_commonOnly->setChecked(m_store->commonOnly()); });
+    connect(m_store.get(), &PortsStore::filterChanged, this, [this] {
+        if (m_search->text() != m_store->filter())
+            m_search->setText(m_store->filter());
+    });
+    // The common-only rows depend on the settings' list.
+    connect(&AppSettings::shared(), &AppSettings::commonPortsChanged, m_model,
+            &PortsTableModel::reload);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        restoreSelection();
+        updateStatus();
+    });
+
+    updateLoading();
+    updateStatus();
+    updateBanner();
+}
+
+PortsView::~PortsView() = default;
+
+PortsStore& PortsView::store() const
+{
+    return *m_store;
+}
+
+PortsTableModel& PortsView::model() const
+{
+    return *m_model;
+}
+
+QTableView& PortsView::table() const
+{
+    return *m_table;
+}
+
+QSet<QUuid> PortsView::selection() const
+{
+    return m_selection;
+}
+
+void PortsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        m_store->refresh();
+}
+
+void PortsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        updateSymbol();
+}
+
+QWidget* PortsView::makeToolbar()
+{
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->setSpacing(10);
+
+    m_symbol = new QLabel(bar);
+    m_symbol->setObjectName(QStringLiteral("toolbarSymbol"));
+    updateSymbol();
+    row->addWidget(m_symbol, 0, Qt::AlignVCenter);
+
+    auto* title = new QLabel(QStringLiteral("后台服务 / 端口"), bar);
+    title->setObjectName(QStringLiteral("toolbarTitle"));
+    title->setFont(Style::font(Style::TextStyle::headline));
+    row->addWidget(title, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    m_commonOnly = new QCheckBox(QStringLiteral("只看常用端口"), bar);
+    m_commonOnly->setChecked(m_store->commonOnly());
+    connect(m_commonOnly, &QCheckBox::toggled, this,
+            [this](bool checked) { m_store->setCommonOnly(checked); });
+    row->addWidget(m_commonOnly, 0, Qt::AlignVCenter);
+
+    m_search = new QLineEdit(bar);
+    m_search->setPlaceholderText(QStringLiteral("搜索端口、应用、目录或地址"));
+    m_search->setFixedWidth(240);
+    m_search->setText(m_store->filter());
+    connect(m_search, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_store->setFilter(text); });
+    row->addWidget(m_search, 0, Qt::AlignVCenter);
+
+    m_refresh = new QToolButton(bar);
+    m_refresh->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise")));
+    m_refresh->setToolTip(QStringLiteral("刷新"));
+    connect(m_refresh, &QToolButton::clicked, this, [this] { m_store->refresh(); });
+    row->addWidget(m_refresh, 0, Qt::AlignVCenter);
+    return bar;
+}
+
+QWidget* PortsView::makeStatusBar()
+{
+    auto* bar = new QWidget(this);
+    bar->setFont(Style::font(Style::TextStyle::caption));
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 6, 12, 6);
+
+    m_busy = new QProgressBar(bar);
+    m_busy->setRange(0, 0);
+    m_busy->setTextVisible(false);
+    m_busy->setFixedSize(48, 8);
+    row->addWidget(m_busy, 0, Qt::AlignVCenter);
+
+    m_status = new QLabel(bar);
+    m_status->setObjectName(QStringLiteral("statusText"));
+    setTextColor(m_status, Style::secondary(palette()));
+    row->addWidget(m_status, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    auto* hint = new QLabel(QStringLiteral("提示：终止其他用户/系统进程需以管理员身份运行"), bar);
+    hint->setObjectName(QStringLiteral("statusHint"));
+    setTextColor(hint, Style::tertiary(palette()));
+    row->addWidget(hint, 0, Qt::AlignVCenter);
+    return bar;
+}
+
+void PortsView::setUpTable()
+{
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setShowGrid(false);
+    m_table->setAlternatingRowColors(true);
+    m_table->setWordWrap(false);
+    m_table->setFrameShape(QFrame::NoFrame);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_table->verticalHeader()->hide();
+
+    const int rowHeight = QFontMetrics(font()).height() +
+                          QFontMetrics(Style::font(Style::TextStyle::caption2)).height() + 10;
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(std::max(rowHeight, iconSize + 10));
+
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(Column::port, Qt::AscendingOrder);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(columnWidths[Column::protocol].min);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < PortsTableModel::columns; ++column) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        header->resizeSection(column, columnWidths[column].ideal);
+    }
+    connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
+        if (column < 0 || column >= PortsTableModel::columns)
+            return;
+        const ColumnWidth& width = columnWidths[column];
+        if (size < width.min)
+            header->resizeSection(column, width.min);
+        else if (width.max > 0 && size > width.max)
+            header->resizeSection(column, width.max);
+    });
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int column) { m_model->sortByClick(column); });
+    connect(m_model, &PortsTableModel::sortOrderChanged, this, [this, header] {
+        const auto order = m_model->sortOrder();
+        if (!order.isEmpty())
+            header->setSortIndicator(order.first().column, order.first().order);
+    });
+    // The header turns its indicator by itself on a click, also on the column without sorting.
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this, header] {
+        const auto order = m_model->sortOrder();
+        if (!order.isEmpty() && (header->sortIndicatorSection() != order.first().column ||
+                                 header->sortIndicatorOrder() != order.first().order)) {
+            const QSignalBlocker block(header);
+            header->setSortIndicator(order.first().column, order.first().order);
+        }
+    });
+
+    m_table->setItemDelegateForColumn(Column::application, new ApplicationDelegate(m_table));
+    m_table->setItemDelegateForColumn(Column::directory, new DirectoryDelegate(m_table));
+    m_table->setItemDelegateForColumn(
+        Column::action,
+        new TerminateDelegate(
+            [this](const QModelIndex& index) { confirmKill(m_model->record(index.row())); },
+            m_table));
+
+    connect(m_table, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if (index.column() == Column::directory && (m_model->flags(index) & Qt::ItemIsEditable))
+            m_table->edit(index);
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { takeSelection(); });
+    connect(m_table, &QTableView::customContextMenuRequested, this, &PortsView::showContextMenu);
+}
+
+void PortsView::updateSymbol()
+{
+    if (!m_symbol)
+        return;
+    m_symbol->setPixmap(
+        Symbols::icon(QStringLiteral("network"), Style::accent(palette())).pixmap(18, 18));
+}
+
+void PortsView::updateLoading()
+{
+    const bool loading = m_store->isLoading();
+    m_refresh->setEnabled(!loading);
+    m_busy->setVisible(loading);
+    updateStatus();
+}
+
+void PortsView::updateStatus()
+{
+    m_status->setText(m_store->isLoading()
+                          ? QStringLiteral("正在扫描…")
+                          : QStringLiteral("共 %1 个监听端口").arg(m_model->rowCount()));
+}
+
+void PortsView::updateBanner()
+{
+    const std::optional<QString> error = m_store->lastError();
+    if (m_banner) {
+        m_layout->removeWidget(m_banner);
+        m_banner->deleteLater();
+        m_banner = nullptr;
+    }
+    if (!error)
+        return;
+    m_banner = new ErrorBanner(
+        *error, [store = m_store.get()] { store->setLastError(std::nullopt); }, this);
+    m_banner->setObjectName(QStringLiteral("errorBanner"));
+    m_layout->insertWidget(2, m_banner);
+}
+
+void PortsView::takeSelection()
+{
+    if (m_restoringSelection)
+        return;
+    m_selection.clear();
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows())
+        m_selection.insert(m_model->record(index.row()).id);
+}
+
+void PortsView::restoreSelection()
+{
+    if (m_selection.isEmpty())
+        return;
+    QItemSelection rows;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_selection.contains(m_model->record(row).id))
+            rows.select(m_model->index(row, 0), m_model->index(row, PortsTableModel::columns - 1));
+    }
+    if (rows.isEmpty())
+        return;
+    m_restoringSelection = true;
+    m_table->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
+    m_restoringSelection = false;
+}
+
+QList<ServicePort> PortsView::resolve(const QSet<QUuid>& ids) const
+{
+    QList<ServicePort> records;
+    for (const QUuid& id : ids) {
+        if (const auto record = m_store->port(id))
+            records.append(*record);
+    }
+    return records;
+}
+
+void PortsView::showContextMenu(const QPoint& position)
+{
+    const QModelIndex index = m_table->indexAt(position);
+    if (!index.isValid())
+        return;
+    const QUuid clicked = m_model->record(index.row()).id;
+    const QList<ServicePort> records =
+        resolve(m_selection.contains(clicked) ? m_selection : QSet<QUuid>{clicked});
+    if (records.isEmpty())
+        return;
+
+    QMenu menu(this);
+    if (records.size() == 1) {
+        const ServicePort record = records.first();
+        if (const auto dir = record.workingDir) {
+            menu.addAction(Symbols::icon(QStringLiteral("folder")), QStringLiteral("打开目录"),
+                           this, [dir = *dir] { DesktopServices::open(dir); });
+            menu.addAction(Symbols::icon(QStringLiteral("magnifyingglass")),
+                           QStringLiteral("在 Finder 中显示"), this,
+                           [dir = *dir] { DesktopServices::reveal(dir); });
+            menu.addAction(Symbols::icon(QStringLiteral("doc.on.doc")),
+                           QStringLiteral("复制目录路径"), this,
+                           [dir = *dir] { DesktopServices::copyText(dir); });
+            menu.addSeparator();
+        }
+        menu.addAction(Symbols::icon(QStringLiteral("number")), QStringLiteral("复制端口号"), this,
+                       [port = record.port] { DesktopServices::copyText(QString::number(port)); });
+        menu.addSeparator();
+        QAction* terminate =
+            menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), destructiveColor()),
+                           QStringLiteral("终止进程"));
+        connect(terminate, &QAction::triggered, this, [this, record] { confirmKill(record); });
+    } else {
+        const QString label = tr("一键终止选中的 %lld 项")
+                                  .replace(QStringLiteral("%lld"), QString::number(records.size()));
+        QAction* terminate = menu.addAction(
+            Symbols::icon(QStringLiteral("stop.circle.fill"), destructiveColor()), label);
+        connect(terminate, &QAction::triggered, this,
+                [this, records] { confirmKillMultiple(records); });
+    }
+    menu.exec(m_table->viewport()->mapToGlobal(position));
+}
+
+void PortsView::confirmKill(const ServicePort& record)
+{
+    const QString title = QStringLiteral("终止进程 %1（PID %2）？")
+                              .arg(record.displayName(), QString::number(record.pid));
+    const QString message = QStringLiteral("将停止占用端口 %1 的进程。").arg(record.port);
+    std::unique_ptr<QMessageBox> box(makeConfirmation(this, title, message));
+    QPushButton* term = box->addButton(QStringLiteral("终止 (SIGTERM)"), QMessageBox::AcceptRole);
+    QPushButton* kill = addDestructiveButton(*box, QStringLiteral("强制终止 (SIGKILL)"));
+    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->exec();
+
+    QAbstractButton* chosen = box->clickedButton();
+    if (chosen == term)
+        m_store->kill(record, false);
+    else if (chosen == kill)
+        m_store->kill(record, true);
+}
+
+void PortsView::confirmKillMultiple(const QList<ServicePort>& records)
+{
+    QStringList ports;
+    for (const ServicePort& record : records)
+        ports.append(QString::number(record.port));
+    const QString title = tr("一键终止选中的 %lld 个进程？")
+                              .replace(QStringLiteral("%lld"), QString::number(records.size()));
+    const QString message = QStringLiteral("涉及端口：") + ports.join(QStringLiteral(", "));
+    std::unique_ptr<QMessageBox> box(makeConfirmation(this, title, message));
+    QPushButton* term =
+        box->addButton(QStringLiteral("全部终止 (SIGTERM)"), QMessageBox::AcceptRole);
+    QPushButton* kill = addDestructiveButton(*box, QStringLiteral("全部强制终止 (SIGKILL)"));
+    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->exec();
+
+    QAbstractButton* chosen = box->clickedButton();
+    if (chosen != term && chosen != kill)
+        return;
+    m_store->killMany(records, chosen == kill);
+    m_selection.clear();
+    m_restoringSelection = true;
+    m_table->selectionModel()->clearSelection();
+    m_restoringSelection = false;
+}

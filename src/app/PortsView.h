@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Models.h"
+
+#include <QSet>
+#include <QUuid>
+#include <QWidget>
+
+#include <memory>
+
+class ErrorBanner;
+class PortsStore;
+class PortsTableModel;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QTableView;
+class QToolButton;
+class QVBoxLayout;
+
+// The ports screen. Owns its store; scans each time it is shown.
+class PortsView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PortsView(QWidget* parent = nullptr);
+    ~PortsView() override;
+
+    PortsStore& store() const;
+    PortsTableModel& model() const;
+    QTableView& table() const;
+    // The identities of the selected rows; may hold records of an earlier scan.
+    QSet<QUuid> selection() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    std::shared_ptr<PortsStore> m_store;
+    PortsTableModel* m_model = nullptr;
+    QSet<QUuid> m_selection;
+    bool m_restoringSelection = false;
+
+    QLabel* m_symbol = nullptr;
+    QCheckBox* m_commonOnly = nullptr;
+    QLineEdit* m_search = nullptr;
+    QToolButton* m_refresh = nullptr;
+    QVBoxLayout* m_layout = nullptr;
+    ErrorBanner* m_banner = nullptr;
+    QTableView* m_table = nullptr;
+    QProgressBar* m_busy = nullptr;
+    QLabel* m_status = nullptr;
+
+    QWidget* makeToolbar();
+    QWidget* makeStatusBar();
+    void setUpTable();
+    void updateSymbol();
+    void updateLoading();
+    void updateStatus();
+    void updateBanner();
+    void restoreSelection();
+    void takeSelection();
+    void showContextMenu(const QPoint& position);
+    QList<ServicePort> resolve(const QSet<QUuid>& ids) const;
+    void confirmKill(const ServicePort& record);
+    void confirmKillMultiple(const QList<ServicePort>& records);
+};
