@@ -17,7 +17,11 @@ namespace StoreSupport {
 struct Mailbox;
 } // namespace StoreSupport
 
-// The observable state behind the ports screen.
+// The observable state behind the ports screen. Every field has a getter, a setter and a signal;
+// a setter notifies when the value changes, and setting an equal value is no change.
+// refresh() scans on a worker thread and writes `ports` and `isLoading` on the store's own
+// thread; when refreshes overlap, only the newest one publishes, and `isLoading` stays true until
+// it has. A store destroyed while it scans drops the scan's result.
 class PortsStore : public QObject {
     Q_OBJECT
 
@@ -72,7 +76,8 @@ private:
     void publish(quint64 generation, const QList<ServicePort>& ports);
 };
 
-// The observable state behind the scheduled-jobs screen.
+// The observable state behind the scheduled-jobs screen. Fields, notifications and refreshes
+// behave as in PortsStore.
 class LaunchdStore : public QObject {
     Q_OBJECT
 

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,26 @@ TEST(LaunchdStoreRefresh, ListsThroughLaunchctlOnAWorkerAndKeepsTheErrorText)
 
     Platform::testing::setLaunchctlPath(std::nullopt);
     Platform::testing::setLaunchdFolders(std::nullopt);
+}
+
+TEST(LaunchdStoreRefresh, AnOlderListingThatEndsLastIsDropped)
+{
+    LaunchdStore store;
+    Gate gate;
+    store.setListerForTesting([&] {
+        gate.wait();
+        return QList<LaunchdJob>{job("old", "x")};
+    });
+    store.refresh();
+    const QList<LaunchdJob> newer{job("new", "x")};
+    store.setListerForTesting([&] { return newer; });
+    store.refresh();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store.isLoading(); }, 30000));
+    gate.open();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(store.jobs(), newer);
+    EXPECT_FALSE(store.isLoading());
 }
 
 } // namespace
