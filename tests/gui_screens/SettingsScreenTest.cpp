@@ -1,6 +1,9 @@
 // The settings screen over real settings stored in a temporary configuration folder.
 #include "AppSettings.h"
+#include "PortsTableModel.h"
+#include "PortsView.h"
 #include "SettingsView.h"
+#include "Stores.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
@@ -8,7 +11,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -198,6 +200,58 @@ TEST_F(SettingsScreen, ResetAsksFirstAndRestoresTheDefaults)
     EXPECT_EQ(count(), "共 17 个常用端口");
     EXPECT_EQ(cell(0, 0), "3000");
     EXPECT_EQ(AppSettings::createForTesting()->commonPorts(), AppSettings::defaultPorts());
+}
+
+ServicePort listener(qint64 number, const QString& protocol)
+{
+    ServicePort record;
+    record.id = QUuid::createUuid();
+    record.port = number;
+    record.networkProtocol = protocol;
+    record.address = QStringLiteral("127.0.0.1");
+    record.pid = 4321;
+    record.command = QStringLiteral("node");
+    record.user = QStringLiteral("dev");
+    return record;
+}
+
+QList<qint64> shownPorts(PortsView& ports)
+{
+    QList<qint64> numbers;
+    for (int row = 0; row < ports.model().rowCount(); ++row)
+        numbers << ports.model().record(row).port;
+    return numbers;
+}
+
+// The ports screen's common-ports filter follows edits made on the settings screen, without a
+// new scan.
+TEST(SettingsAndPortsScreens, CommonPortsFilterFollowsTheList)
+{
+    ASSERT_TRUE(configHomeReady);
+    AppSettings& shared = AppSettings::shared();
+    shared.setCommonPorts(AppSettings::defaultPorts());
+
+    PortsView ports;
+    ports.store().setPorts({listener(3000, "TCP"), listener(8125, "UDP"), listener(47000, "TCP")});
+    ports.store().setCommonOnly(true);
+    ASSERT_EQ(shownPorts(ports), QList<qint64>({3000}));
+
+    SettingsView settings(shared);
+    settings.show();
+    settings.findChild<QLineEdit*>("port")->setText("8125");
+    settings.findChild<QPushButton*>("add")->click();
+    EXPECT_EQ(shownPorts(ports), QList<qint64>({3000, 8125}));
+
+    auto* table = settings.findChild<QTableView*>("commonPorts");
+    int row = 0;
+    while (table->model()->index(row, 0).data().toString() != "3000")
+        ++row;
+    qobject_cast<QToolButton*>(table->indexWidget(table->model()->index(row, 2)))->click();
+    EXPECT_EQ(shownPorts(ports), QList<qint64>({8125}));
+
+    settings.findChild<QPushButton*>("reset")->click();
+    settings.findChild<QMessageBox*>("confirmReset")->findChild<QPushButton*>("confirm")->click();
+    EXPECT_EQ(shownPorts(ports), QList<qint64>({3000}));
 }
 
 } // namespace
