@@ -39,6 +39,49 @@ using PlistPtr = std::unique_ptr<void, PlistFree>;
 // while bounding the work on hostile files.
 constexpr int maxConvertedDepth = 8;
 
+// The only keys any rule reads, at the top level or in a calendar entry.
+constexpr const char* knownKeys[] = {"Label",         "ProgramArguments",
+                                     "Program",       "StartCalendarInterval",
+                                     "StartInterval", "Weekday",
+                                     "Day",           "Month",
+                                     "Hour",          "Minute"};
+
+// The entries of a dictionary under a known key, in file order, or nothing when a key is not
+// text. The binary decoder accepts any object as a key, and the library's accessor for a key's
+// text aborts on keys holding a NUL character, so keys are only type-checked and compared (as
+// text up to any NUL), never read out.
+std::optional<std::vector<std::pair<QString, plist_t>>> dictionaryEntries(plist_t dict)
+{
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(dict, &iter);
+    if (!iter)
+        return std::nullopt;
+    std::vector<std::pair<QString, plist_t>> entries;
+    bool textKeys = true;
+    for (;;) {
+        plist_t value = nullptr;
+        plist_dict_next_item(dict, iter, nullptr, &value);
+        if (!value)
+            break;
+        const plist_t keyNode = plist_dict_item_get_key(value);
+        if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
+            textKeys = false;
+            break;
+        }
+        for (const char* known : knownKeys) {
+            if (plist_key_val_compare(keyNode, known) == 0) {
+                entries.emplace_back(QString::fromLatin1(known), value);
+                break;
+            }
+        }
+    }
+    std::free(iter);
+    if (!textKeys)
+        return std::nullopt;
+    return entries;
+}
+
+// A dictionary whose keys are not all text comes back as a value of no type the rules read.
 QVariant toVariant(plist_t node, int depth)
 {
     switch (plist_get_node_type(node)) {
@@ -74,28 +117,17 @@ QVariant toVariant(plist_t node, int depth)
         return list;
     }
     case PLIST_DICT: {
-        QVariantMap map;
         if (depth >= maxConvertedDepth)
-            return map;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        if (!iter)
-            return map;
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            if (!value) {
-                std::free(key);
-                break;
-            }
-            const QString name = QString::fromUtf8(key);
-            std::free(key);
+            return QVariantMap();
+        const auto entries = dictionaryEntries(node);
+        if (!entries)
+            break;
+        QVariantMap map;
+        for (const auto& [key, value] : *entries) {
             // Keep the first of duplicate keys, as a key lookup on the dictionary does.
-            if (!map.contains(name))
-                map.insert(name, toVariant(value, depth + 1));
+            if (!map.contains(key))
+                map.insert(key, toVariant(value, depth + 1));
         }
-        std::free(iter);
         return map;
     }
     case PLIST_DATA: {
@@ -307,11 +339,13 @@ PlistContents decodePlist(QByteArrayView bytes)
     if (!root || plist_get_node_type(rootNode) != PLIST_DICT)
         return {};
 
+    const auto entries = dictionaryEntries(rootNode);
+    if (!entries)
+        return {};
     QVariantMap plist;
-    for (const char* key :
-         {"Label", "ProgramArguments", "Program", "StartCalendarInterval", "StartInterval"}) {
-        if (plist_t value = plist_dict_get_item(rootNode, key))
-            plist.insert(QString::fromLatin1(key), toVariant(value, 1));
+    for (const auto& [key, value] : *entries) {
+        if (!plist.contains(key))
+            plist.insert(key, toVariant(value, 1));
     }
 
     PlistContents contents;
