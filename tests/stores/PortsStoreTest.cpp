@@ -85,8 +85,7 @@ TEST(PortsStoreRefresh, ScansInTheBackgroundAndPublishesOnTheMainThread)
 
 TEST(PortsStoreRefresh, OnlyTheNewestRefreshPublishes)
 {
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        std::max(4, QThreadPool::globalInstance()->maxThreadCount()));
+    allowOverlappingScans();
     const QList<ServicePort> older{record(1, "old")};
     const QList<ServicePort> newer{record(2, "new")};
 
@@ -138,6 +137,7 @@ TEST(PortsStoreRefresh, OnlyTheNewestRefreshPublishes)
 
 TEST(PortsStoreRefresh, AStoreDestroyedWhileItScansDropsTheResult)
 {
+    allowOverlappingScans();
     std::atomic<int> scansEnded = 0;
     auto slowScan = [&](Gate& gate) {
         return [&] {

@@ -1,7 +1,10 @@
 #include "TestSupport.h"
 
 #include <QProcess>
+#include <QThreadPool>
+
 #include <QTemporaryDir>
+#include <algorithm>
 
 namespace {
 
@@ -37,6 +40,12 @@ HelperRun runHelper(const QStringList& arguments, const QString& home)
     return {process.exitCode(), process.exitStatus() == QProcess::CrashExit,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+void allowOverlappingScans()
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::max(4, pool->maxThreadCount()));
 }
 
 void Gate::open()

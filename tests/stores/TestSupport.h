@@ -29,6 +29,9 @@ struct HelperRun {
 // Runs the helper program to its end with these arguments and this configuration folder.
 HelperRun runHelper(const QStringList& arguments, const QString& configHome = testConfigHome());
 
+// Lets two held-back scans run side by side even where the pool has a single thread.
+void allowOverlappingScans();
+
 // A gate that a background scan waits at until the test opens it.
 class Gate {
 public:
