@@ -3,7 +3,7 @@
 #include "Stores.h"
 #include "TestSupport.h"
 
-#include <QPointer>
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -254,6 +254,7 @@ TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
         record(3000, "node", "127.0.0.1", QStringLiteral("/home/İstanbul"),
                QStringLiteral("Ärger")),
         record(6000, "plain", "127.0.0.1", std::nullopt, QString()),
+        record(8443, "srv", "*", QDir::homePath() + QStringLiteral("/proj-x")),
     };
     store.setPorts(records);
     EXPECT_EQ(store.filtered(), records);
@@ -273,6 +274,10 @@ TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
         {QString(QChar(0x212A)), {1080}}, // the Kelvin sign lower-cases to k
         {" 80", {}},
         {"::", {9999}},
+        {"~/proj-x", {}}, // the full path is searched, not the shortened one
+        {"/proj-x", {8443}},
+        {"4242", {}}, // nor the process identifier, the user or the protocol
+        {"tcp", {}},
     };
     for (const auto& c : cases) {
         store.setFilter(c.filter);
