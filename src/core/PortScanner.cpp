@@ -5,12 +5,18 @@
 #include "ProcessRunner.h"
 
 #include <QByteArray>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStringDecoder>
 #include <QUuid>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <memory>
+#include <unordered_set>
+#include <vector>
 
 #include <pwd.h>
 
@@ -21,16 +27,19 @@ namespace {
 // Calls fn(line) for every non-empty line; only '\n' separates lines.
 template <typename Fn> void forEachLine(QStringView text, Fn&& fn)
 {
+    // Lines are short: a plain loop beats a vectorised search per line.
+    const char16_t* const data = text.utf16();
     const qsizetype size = text.size();
     qsizetype start = 0;
-    while (start < size) {
-        qsizetype end = text.indexOf(u'\n', start);
-        if (end < 0)
-            end = size;
-        if (end > start)
-            fn(text.sliced(start, end - start));
-        start = end + 1;
+    for (qsizetype at = 0; at < size; ++at) {
+        if (data[at] != u'\n')
+            continue;
+        if (at > start)
+            fn(text.sliced(start, at - start));
+        start = at + 1;
     }
+    if (size > start)
+        fn(text.sliced(start));
 }
 
 bool isAsciiDigit(char32_t c)
@@ -99,6 +108,87 @@ std::optional<char> backslashEscape(QStringView value, qsizetype at, qsizetype& 
     }
 }
 
+bool hasArrow(QStringView name)
+{
+    for (qsizetype at = 0; at + 1 < name.size(); ++at) {
+        if (name[at] == u'-' && name[at + 1] == u'>')
+            return true;
+    }
+    return false;
+}
+
+qsizetype lastColon(QStringView name)
+{
+    for (qsizetype at = name.size() - 1; at >= 0; --at) {
+        if (name[at] == u':')
+            return at;
+    }
+    return -1;
+}
+
+bool hasEscape(QStringView value)
+{
+    return std::any_of(value.begin(), value.end(), [](QChar c) { return c == u'\\' || c == u'^'; });
+}
+
+// Lines that start with "n", the first line included.
+qsizetype countNameLines(QStringView text)
+{
+    qsizetype count = !text.isEmpty() && text.front() == u'n';
+    const char16_t* data = text.utf16();
+    for (qsizetype at = 0; at + 1 < text.size(); ++at)
+        count += (data[at] == u'\n') & (data[at + 1] == u'n');
+    return count;
+}
+
+struct AddressParts {
+    QStringView host;
+    qint64 port;
+};
+
+// parseAddress without copying the host: "*" when the name has none.
+std::optional<AddressParts> splitAddress(QStringView name)
+{
+    if (hasArrow(name))
+        return std::nullopt;
+    const qsizetype colon = lastColon(name);
+    if (colon < 0)
+        return std::nullopt;
+
+    // The run of numeric characters after the colon; only ASCII digits convert.
+    const qsizetype first = colon + 1;
+    qsizetype end = first;
+    bool decimal = true;
+    qint64 port = 0;
+    while (end < name.size()) {
+        char32_t c = name[end].unicode();
+        qsizetype width = 1;
+        if (isAsciiDigit(c)) {
+            // Too large for a signed 64-bit number: no port.
+            if (port > (std::numeric_limits<qint64>::max() - (c - U'0')) / 10)
+                return std::nullopt;
+            port = port * 10 + (c - U'0');
+            ++end;
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && end + 1 < name.size() && name[end + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(name[end], name[end + 1]);
+            width = 2;
+        }
+        if (!QChar::isNumber(c))
+            break;
+        decimal = false;
+        end += width;
+    }
+    if (end == first || !decimal)
+        return std::nullopt;
+
+    QStringView host = name.first(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']') && host.size() >= 2)
+        host = host.sliced(1, host.size() - 2);
+    return AddressParts{host.isEmpty() ? QStringView(u"*") : host, port};
+}
+
 // "/proc/123/cwd (readlink: Permission denied)": lsof's note for a directory it may not read.
 // No real directory has this name, since /proc/PID/cwd is a link.
 bool isUnreadableDirectoryNote(QStringView value)
@@ -125,28 +215,116 @@ QString accountName(quint32 uid)
     return QString::number(uid);
 }
 
-struct RecordKey {
-    qint32 pid;
-    qint64 port;
-    int protocol; // index into the parse's list of distinct protocol texts
+// Random version-4 UUIDs like QUuid::createUuid(), drawn from a xoshiro256** generator seeded
+// once per parse from the system's entropy: asking the system for every record would cost more
+// than the whole parse.
+class FreshIds {
+public:
+    FreshIds()
+    {
+        QRandomGenerator::system()->fillRange(state_.data(), static_cast<qsizetype>(state_.size()));
+        if (state_ == std::array<quint64, 4>{})
+            state_[0] = 1; // the one state the generator cannot leave
+    }
 
-    bool operator==(const RecordKey&) const = default;
+    QUuid next()
+    {
+        const quint64 high = draw();
+        const quint64 low = draw();
+        return QUuid(static_cast<uint>(high >> 32), static_cast<ushort>(high >> 16),
+                     static_cast<ushort>((high & 0x0fff) | 0x4000),   // version 4
+                     static_cast<uchar>(((low >> 56) & 0x3f) | 0x80), // RFC 4122 variant
+                     static_cast<uchar>(low >> 48), static_cast<uchar>(low >> 40),
+                     static_cast<uchar>(low >> 32), static_cast<uchar>(low >> 24),
+                     static_cast<uchar>(low >> 16), static_cast<uchar>(low >> 8),
+                     static_cast<uchar>(low));
+    }
+
+private:
+    static quint64 rotate(quint64 x, int k) { return (x << k) | (x >> (64 - k)); }
+
+    quint64 draw()
+    {
+        const quint64 result = rotate(state_[1] * 5, 7) * 9;
+        const quint64 t = state_[1] << 17;
+        state_[2] ^= state_[0];
+        state_[3] ^= state_[1];
+        state_[1] ^= state_[2];
+        state_[0] ^= state_[3];
+        state_[2] ^= t;
+        state_[3] = rotate(state_[3], 45);
+        return result;
+    }
+
+    std::array<quint64, 4> state_{};
 };
 
-size_t qHash(const RecordKey& key, size_t seed = 0)
-{
-    return qHashMulti(seed, key.pid, key.port, key.protocol);
-}
+// The keys (pid, port, protocol) already made into records, by process. The listing names a
+// process once per run with all its sockets together, so the current process's keys are few and
+// close at hand: they are searched directly, and only a process with many sockets gets a hash set.
+class SeenKeys {
+public:
+    SeenKeys() { select(0); }
+
+    // At every change of the current process.
+    void select(qint32 pid)
+    {
+        const auto it = groupOf_.constFind(pid);
+        if (it != groupOf_.cend()) {
+            current_ = *it;
+            return;
+        }
+        current_ = groups_.size();
+        groups_.emplace_back();
+        groupOf_.insert(pid, current_);
+    }
+
+    // True when the current process had no record with this port and protocol yet.
+    bool insert(qint64 port, int protocol)
+    {
+        Group& group = groups_[current_];
+        const Key key{port, protocol};
+        if (group.large)
+            return group.large->insert(key).second;
+        for (const Key& earlier : group.small) {
+            if (earlier == key)
+                return false;
+        }
+        group.small.append(key);
+        if (group.small.size() > 32) {
+            group.large = std::make_unique<std::unordered_set<Key, KeyHash>>(group.small.begin(),
+                                                                             group.small.end());
+            group.small.clear();
+        }
+        return true;
+    }
+
+private:
+    struct Key {
+        qint64 port;
+        int protocol;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        size_t operator()(const Key& key) const { return qHashMulti(0, key.port, key.protocol); }
+    };
+    struct Group {
+        QVarLengthArray<Key, 4> small;
+        std::unique_ptr<std::unordered_set<Key, KeyHash>> large;
+    };
+
+    std::vector<Group> groups_;
+    QHash<qint32, size_t> groupOf_;
+    size_t current_ = 0;
+};
 
 // The running state of one parse over the listing's field output.
 class ListingParser {
 public:
-    explicit ListingParser(qsizetype sizeHint)
+    // Every record comes from an "n" line: their count bounds the number of records.
+    explicit ListingParser(qsizetype nameLines)
     {
-        // Roughly one socket per 60 bytes of output.
-        const qsizetype expected = sizeHint / 60;
-        records_.reserve(expected);
-        seen_.reserve(expected);
+        records_.reserve(nameLines);
         protocolIndex_ = intern(QStringLiteral("TCP"));
         defaultProtocolIndex_ = protocolIndex_;
     }
@@ -157,15 +335,16 @@ public:
         switch (line.front().unicode()) {
         case u'p':
             pid_ = parseInt32Strict(value).value_or(0);
+            seen_.select(pid_);
             // Command and user belong to the process that the "p" line starts.
             command_.clear();
             user_.clear();
             break;
         case u'c':
-            command_ = value.toString();
+            command_ = commands_.share(value);
             break;
         case u'L':
-            user_ = value.toString();
+            user_ = users_.share(value);
             break;
         case u'u':
             if (user_.isEmpty() && !value.isEmpty()) {
@@ -198,39 +377,68 @@ private:
 
     void protocol(QStringView value)
     {
-        if (hasRawProtocol_ && value == rawProtocol_)
+        if (hasRawProtocol_ && value.size() == rawProtocol_.size() &&
+            std::equal(value.begin(), value.end(), rawProtocol_.cbegin()))
             return;
         rawProtocol_ = value.toString();
         hasRawProtocol_ = true;
         const QString upper = rawProtocol_.toUpper();
-        protocolIndex_ = upper.isEmpty() ? defaultProtocolIndex_ : intern(upper);
+        protocolIndex_ =
+            upper.isEmpty() ? defaultProtocolIndex_ : intern(staticText(upper).value_or(upper));
     }
 
     void name(QStringView value)
     {
-        const bool escaped = value.contains(u'\\') || value.contains(u'^');
+        const bool escaped = hasEscape(value);
         const QString decoded = escaped ? decodeLsofText(value) : QString();
-        auto address = parseAddress(escaped ? QStringView(decoded) : value);
+        const auto address = splitAddress(escaped ? QStringView(decoded) : value);
         if (!address || address->port < 1)
             return;
-        if (!seenInsert(RecordKey{pid_, address->port, protocolIndex_}))
+        const QString& protocol = protocols_.at(protocolIndex_);
+        if (!seen_.insert(address->port, protocolIndex_))
             return;
-        ServicePort record;
-        record.id = QUuid::createUuid();
-        record.port = address->port;
-        record.networkProtocol = protocols_.at(protocolIndex_);
-        record.address = std::move(address->host);
-        record.pid = pid_;
-        record.command = command_;
-        record.user = user_;
-        records_.append(std::move(record));
+        records_.emplaceBack(ids_.next(), address->port, protocol, sharedHost(address->host), pid_,
+                             command_, user_, std::nullopt, std::nullopt, std::nullopt);
     }
 
-    bool seenInsert(const RecordKey& key)
+    // Hosts, commands and users repeat ("*", "127.0.0.1", "node", "root"): records share one copy
+    // of each recent text instead of allocating their own.
+    template <size_t N> struct RecentTexts {
+        std::array<QString, N> texts;
+        size_t next = 0;
+
+        const QString& share(QStringView text)
+        {
+            for (const QString& recent : texts) {
+                if (recent.size() == text.size() && recent == text)
+                    return recent;
+            }
+            QString& slot = texts[next];
+            next = (next + 1) % N;
+            slot = text.toString();
+            return slot;
+        }
+    };
+
+    // The usual texts come from static storage, whose copies need no reference counting.
+    static std::optional<QString> staticText(QStringView text)
     {
-        const qsizetype before = seen_.size();
-        seen_.insert(key);
-        return seen_.size() != before;
+        static const std::array<QString, 7> common{
+            QStringLiteral("*"),  QStringLiteral("127.0.0.1"), QStringLiteral("::1"),
+            QStringLiteral("::"), QStringLiteral("0.0.0.0"),   QStringLiteral("TCP"),
+            QStringLiteral("UDP")};
+        for (const QString& candidate : common) {
+            if (candidate == text)
+                return candidate;
+        }
+        return std::nullopt;
+    }
+
+    QString sharedHost(QStringView host)
+    {
+        if (auto common = staticText(host))
+            return *std::move(common);
+        return hosts_.share(host);
     }
 
     const QString& cachedAccountName(quint32 uid)
@@ -249,47 +457,23 @@ private:
     int protocolIndex_ = 0;
     int defaultProtocolIndex_ = 0;
     QStringList protocols_;
-    QSet<RecordKey> seen_;
+    SeenKeys seen_;
     QHash<quint32, QString> accounts_;
+    RecentTexts<4> hosts_;
+    RecentTexts<8> commands_;
+    RecentTexts<4> users_;
     QList<ServicePort> records_;
+    FreshIds ids_;
 };
 
 } // namespace
 
 std::optional<SocketAddress> parseAddress(QStringView name)
 {
-    if (name.contains(u"->"))
+    const auto split = splitAddress(name);
+    if (!split)
         return std::nullopt;
-    const qsizetype colon = name.lastIndexOf(u':');
-    if (colon < 0)
-        return std::nullopt;
-
-    // The run of numeric characters after the colon; only ASCII digits convert.
-    const qsizetype first = colon + 1;
-    qsizetype end = first;
-    bool decimal = true;
-    while (end < name.size()) {
-        char32_t c = name[end].unicode();
-        qsizetype width = 1;
-        if (QChar::isHighSurrogate(c) && end + 1 < name.size() && name[end + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(name[end], name[end + 1]);
-            width = 2;
-        }
-        if (!QChar::isNumber(c))
-            break;
-        decimal = decimal && isAsciiDigit(c);
-        end += width;
-    }
-    if (end == first || !decimal)
-        return std::nullopt;
-    const auto port = parseInt64Strict(name.sliced(first, end - first));
-    if (!port)
-        return std::nullopt;
-
-    QStringView host = name.first(colon);
-    if (host.startsWith(u'[') && host.endsWith(u']') && host.size() >= 2)
-        host = host.sliced(1, host.size() - 2);
-    return SocketAddress{host.isEmpty() ? QStringLiteral("*") : host.toString(), *port};
+    return SocketAddress{split->host.toString(), split->port};
 }
 
 QString decodeLsofText(QStringView value)
@@ -424,7 +608,7 @@ void sortByPortAndProtocol(QList<ServicePort>& ports)
 
 QList<ServicePort> parse(const QString& output)
 {
-    detail::ListingParser parser(output.size());
+    detail::ListingParser parser(detail::countNameLines(output));
     detail::forEachLine(output, [&](QStringView line) { parser.line(line); });
     return parser.take();
 }

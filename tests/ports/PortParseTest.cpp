@@ -284,3 +284,26 @@ TEST(PortParse, SortIsStableByPortThenProtocol)
     EXPECT_EQ(order, (std::vector<std::pair<qint64, qint32>>{
                          {22, 5}, {80, 3}, {80, 1}, {80, 4}, {443, 2}, {443, 0}}));
 }
+
+TEST(PortParse, DuplicatesAreFoundAcrossRunsAndInBusyProcesses)
+{
+    // One process with 60 listeners, then named again later (as the second listing run does) with
+    // the same sockets once more plus one new one; another process in between shares the ports.
+    QString output = QStringLiteral("p7\ncbusy\nPTCP\n");
+    for (int port = 1; port <= 60; ++port)
+        output += QStringLiteral("n*:%1\n").arg(port);
+    output += QStringLiteral("p8\ncother\nn*:1\nn*:1\n");
+    output += QStringLiteral("p7\ncbusy\n");
+    for (int port = 60; port >= 1; --port)
+        output += QStringLiteral("n[::]:%1\n").arg(port);
+    output += QStringLiteral("n*:61\nPUDP\nn*:1\n");
+
+    const auto ports = PortScanner::parse(output);
+    ASSERT_EQ(ports.size(), 63);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(rows({ports[i]}), (std::vector<Row>{{i + 1, "TCP", "*", 7, "busy", ""}}));
+    EXPECT_EQ(rows({ports[60], ports[61], ports[62]}),
+              (std::vector<Row>{{1, "TCP", "*", 8, "other", ""},
+                                {61, "TCP", "::", 7, "busy", ""},
+                                {1, "UDP", "*", 7, "busy", ""}}));
+}
