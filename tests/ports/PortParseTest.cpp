@@ -304,6 +304,6 @@ TEST(PortParse, DuplicatesAreFoundAcrossRunsAndInBusyProcesses)
         EXPECT_EQ(rows({ports[i]}), (std::vector<Row>{{i + 1, "TCP", "*", 7, "busy", ""}}));
     EXPECT_EQ(rows({ports[60], ports[61], ports[62]}),
               (std::vector<Row>{{1, "TCP", "*", 8, "other", ""},
-                                {61, "TCP", "::", 7, "busy", ""},
+                                {61, "TCP", "*", 7, "busy", ""},
                                 {1, "UDP", "*", 7, "busy", ""}}));
 }
