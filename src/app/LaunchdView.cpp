@@ -9,6 +9,7 @@
 #include "TableColumns.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -232,6 +233,7 @@ LaunchdView::LaunchdView(QWidget* parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, &LaunchdView::syncStatusBar);
     connect(m_model, &QAbstractItemModel::modelReset, this, &LaunchdView::rebuildActionCells);
 
+    applyPaletteColours();
     syncToolbar();
     syncBanner();
     syncStatusBar();
@@ -253,6 +255,23 @@ void LaunchdView::showEvent(QShowEvent* event)
         m_store->refresh();
 }
 
+void LaunchdView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Also sent while the widget is being put together, before its parts exist.
+    if (event->type() == QEvent::PaletteChange && m_symbol)
+        applyPaletteColours();
+}
+
+void LaunchdView::applyPaletteColours()
+{
+    m_symbol->setPixmap(
+        Symbols::icon(QStringLiteral("clock.badge.checkmark"), Style::accent(palette()))
+            .pixmap(symbolSize, symbolSize));
+    setTextColour(*m_summary, Style::secondary(palette()));
+    setTextColour(*m_hint, Style::tertiary(palette()));
+}
+
 QWidget* LaunchdView::buildToolbar()
 {
     auto* bar = new QWidget(this);
@@ -260,11 +279,8 @@ QWidget* LaunchdView::buildToolbar()
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(10);
 
-    auto* symbol = new QLabel(bar);
-    symbol->setPixmap(
-        Symbols::icon(QStringLiteral("clock.badge.checkmark"), Style::accent(palette()))
-            .pixmap(symbolSize, symbolSize));
-    row->addWidget(symbol);
+    m_symbol = new QLabel(bar);
+    row->addWidget(m_symbol);
 
     auto* title = new QLabel(QStringLiteral("定时任务"), bar);
     title->setFont(Style::font(Style::TextStyle::headline));
@@ -352,14 +368,12 @@ QWidget* LaunchdView::buildStatusBar()
 
     m_summary = new QLabel(bar);
     m_summary->setObjectName(QStringLiteral("summary"));
-    setTextColour(*m_summary, Style::secondary(palette()));
     row->addWidget(m_summary);
     row->addStretch(1);
 
-    auto* hint = new QLabel(QStringLiteral("仅显示带调度（周期/间隔）的 launchd 任务"), bar);
-    hint->setObjectName(QStringLiteral("hint"));
-    setTextColour(*hint, Style::tertiary(palette()));
-    row->addWidget(hint);
+    m_hint = new QLabel(QStringLiteral("仅显示带调度（周期/间隔）的 launchd 任务"), bar);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    row->addWidget(m_hint);
     return bar;
 }
 

@@ -28,6 +28,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     using Action = LaunchctlManager::ActionResult (*)(const LaunchdJob&);
@@ -36,6 +37,8 @@ private:
     JobsTableModel* m_model = nullptr;
 
     QVBoxLayout* m_layout = nullptr;
+    QLabel* m_symbol = nullptr;
+    QLabel* m_hint = nullptr;
     QCheckBox* m_runningOnly = nullptr;
     QCheckBox* m_hideApple = nullptr;
     QLineEdit* m_search = nullptr;
@@ -50,6 +53,8 @@ private:
     QWidget* buildStatusBar();
     QWidget* buildActionCell(const LaunchdJob& job);
 
+    // Colours derived from the palette, again whenever the palette changes (light or dark).
+    void applyPaletteColours();
     void syncToolbar();
     void syncBanner();
     void syncStatusBar();

@@ -7,6 +7,7 @@
 #include "Symbols.h"
 #include "TableColumns.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -82,8 +83,26 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     layout->addWidget(buildFooter());
 
     connect(m_model, &QAbstractItemModel::modelReset, this, &SettingsView::syncRows);
+    applyPaletteColours();
     setAddError(std::nullopt);
     syncRows();
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Also sent while the widget is being put together, before its parts exist.
+    if (event->type() == QEvent::PaletteChange && m_symbol)
+        applyPaletteColours();
+}
+
+void SettingsView::applyPaletteColours()
+{
+    m_symbol->setPixmap(
+        Symbols::icon(QStringLiteral("slider.horizontal.3"), Style::accent(palette()))
+            .pixmap(symbolSize, symbolSize));
+    setTextColour(*m_hint, Style::secondary(palette()));
+    setTextColour(*m_count, Style::secondary(palette()));
 }
 
 SettingsView::~SettingsView() = default;
@@ -95,22 +114,18 @@ QWidget* SettingsView::buildHeader()
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(10);
 
-    auto* symbol = new QLabel(bar);
-    symbol->setPixmap(Symbols::icon(QStringLiteral("slider.horizontal.3"), Style::accent(palette()))
-                          .pixmap(symbolSize, symbolSize));
-    row->addWidget(symbol);
+    m_symbol = new QLabel(bar);
+    row->addWidget(m_symbol);
 
     auto* title = new QLabel(QStringLiteral("常用端口设置"), bar);
     title->setFont(Style::font(Style::TextStyle::headline));
     row->addWidget(title);
     row->addStretch(1);
 
-    auto* hint =
-        new QLabel(QStringLiteral("在“端口 / 服务”勾选“只看常用端口”即可按此列表过滤"), bar);
-    hint->setObjectName(QStringLiteral("hint"));
-    hint->setFont(Style::font(Style::TextStyle::caption));
-    setTextColour(*hint, Style::secondary(palette()));
-    row->addWidget(hint);
+    m_hint = new QLabel(QStringLiteral("在“端口 / 服务”勾选“只看常用端口”即可按此列表过滤"), bar);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setFont(Style::font(Style::TextStyle::caption));
+    row->addWidget(m_hint);
     return bar;
 }
 
@@ -189,7 +204,6 @@ QWidget* SettingsView::buildFooter()
     m_count = new QLabel(bar);
     m_count->setObjectName(QStringLiteral("count"));
     m_count->setFont(Style::font(Style::TextStyle::caption));
-    setTextColour(*m_count, Style::secondary(palette()));
     row->addWidget(m_count);
     row->addStretch(1);
 

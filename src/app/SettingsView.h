@@ -20,10 +20,15 @@ public:
     explicit SettingsView(AppSettings& settings, QWidget* parent = nullptr);
     ~SettingsView() override;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     AppSettings& m_settings;
     CommonPortsModel* m_model = nullptr;
 
+    QLabel* m_symbol = nullptr;
+    QLabel* m_hint = nullptr;
     QLineEdit* m_port = nullptr;
     QLineEdit* m_note = nullptr;
     QWidget* m_errorRow = nullptr;
@@ -41,6 +46,8 @@ private:
 
     // Validates the two fields and adds the entry, or says why not.
     void add();
+    // Colours derived from the palette, again whenever the palette changes (light or dark).
+    void applyPaletteColours();
     void setAddError(const std::optional<QString>& message);
     void askToReset();
     void syncRows();

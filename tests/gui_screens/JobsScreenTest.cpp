@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -276,6 +277,26 @@ TEST_F(JobsScreen, LoadingStateAndReloadOnEveryShow)
     view->show();
     waitForListing(listings + 2);
     EXPECT_EQ(model().rowCount(), 2);
+}
+
+TEST_F(JobsScreen, FaintTextsFollowASwitchToADarkPalette)
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::Window, QColor(40, 40, 42));
+    // Widgets hear of a new application palette through a posted event.
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    auto* hint = view->findChild<QLabel*>("hint");
+    const QColor shown = hint->palette().color(QPalette::WindowText);
+    QApplication::setPalette(light);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(hint->text(), "仅显示带调度（周期/间隔）的 launchd 任务");
+    EXPECT_EQ(shown, Style::tertiary(dark));
+    EXPECT_EQ(hint->palette().color(QPalette::WindowText), Style::tertiary(light));
 }
 
 } // namespace
