@@ -494,6 +494,7 @@ void PortsView::updateBanner()
         *error, [store = m_store.get()] { store->setLastError(std::nullopt); }, this);
     m_banner->setObjectName(QStringLiteral("errorBanner"));
     m_layout->insertWidget(2, m_banner);
+    m_banner->show();
 }
 
 void PortsView::takeSelection()

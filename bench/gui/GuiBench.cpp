@@ -1,0 +1,157 @@
+// The ports screen with 10,000 rows, offscreen: a keystroke in the search field and a header
+// click, each until the table has re-filtered, re-sorted and repainted its visible rows.
+#include "PortsTableModel.h"
+#include "PortsView.h"
+#include "Stores.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+QList<ServicePort> manyRecords(int count)
+{
+    static const QStringList commands = {"node", "postgres", "redis-server", "python3",
+                                         "java", "nginx",    "ruby",         "Code Helper"};
+    QList<ServicePort> records;
+    records.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        ServicePort p;
+        p.id = QUuid::createUuid();
+        p.port = 1024 + (i * 7919) % 60000;
+        p.networkProtocol = i % 5 == 0 ? QStringLiteral("UDP") : QStringLiteral("TCP");
+        p.address = i % 3 == 0 ? QStringLiteral("*") : QStringLiteral("127.0.0.%1").arg(i % 250);
+        p.pid = 1000 + i;
+        p.command = commands[i % commands.size()] + QString::number(i % 97);
+        p.user = i % 4 == 0 ? QStringLiteral("root") : QStringLiteral("dev");
+        if (i % 6 == 0)
+            p.appName = QStringLiteral("App %1").arg(i % 41);
+        if (i % 2 == 0)
+            p.workingDir = QStringLiteral("/home/dev/projects/service-%1/src").arg(i % 300);
+        records.append(p);
+    }
+    return records;
+}
+
+struct Screen {
+    std::unique_ptr<PortsView> view;
+    QLineEdit* search = nullptr;
+
+    explicit Screen(int rows)
+    {
+        const QList<ServicePort> records = manyRecords(rows);
+        view = std::make_unique<PortsView>();
+        view->store().setScannerForTesting([records] { return records; });
+        view->resize(1200, 800);
+        view->show();
+        if (!QTest::qWaitFor([&] { return !view->store().isLoading(); }, 10000))
+            std::abort();
+        search = view->findChild<QLineEdit*>();
+    }
+
+    void paint() { view->table().viewport()->repaint(); }
+
+    void clickHeader(int column)
+    {
+        QHeaderView* header = view->table().horizontalHeader();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                   header->height() / 2));
+    }
+};
+
+// One iteration is one keystroke: alternately a digit that narrows the list and Backspace.
+void keystroke(benchmark::State& state, int sortColumn)
+{
+    Screen screen(10000);
+    if (sortColumn != PortsTableModel::port)
+        screen.clickHeader(sortColumn);
+    QTest::keyClicks(screen.search, "1");
+    bool narrow = true;
+    for (auto _ : state) {
+        if (narrow)
+            QTest::keyClick(screen.search, '2');
+        else
+            QTest::keyClick(screen.search, Qt::Key_Backspace);
+        screen.paint();
+        narrow = !narrow;
+    }
+    state.counters["rows"] = screen.view->model().rowCount();
+}
+
+void BM_SearchKeystroke_SortedByPort(benchmark::State& state)
+{
+    keystroke(state, PortsTableModel::port);
+}
+
+void BM_SearchKeystroke_SortedByApplication(benchmark::State& state)
+{
+    keystroke(state, PortsTableModel::application);
+}
+
+// One iteration is one click on a header that is already first: the order turns round.
+void headerClick(benchmark::State& state, int column)
+{
+    Screen screen(10000);
+    screen.clickHeader(column);
+    for (auto _ : state) {
+        screen.clickHeader(column);
+        screen.paint();
+    }
+}
+
+void BM_HeaderClick_Application(benchmark::State& state)
+{
+    headerClick(state, PortsTableModel::application);
+}
+
+void BM_HeaderClick_Directory(benchmark::State& state)
+{
+    headerClick(state, PortsTableModel::directory);
+}
+
+void BM_HeaderClick_Port(benchmark::State& state)
+{
+    headerClick(state, PortsTableModel::port);
+}
+
+// Clicks that bring another column to the front each time.
+void BM_HeaderClick_AlternatingColumns(benchmark::State& state)
+{
+    Screen screen(10000);
+    const int columns[] = {PortsTableModel::application, PortsTableModel::address,
+                           PortsTableModel::user, PortsTableModel::directory};
+    int next = 0;
+    for (auto _ : state) {
+        screen.clickHeader(columns[next++ % 4]);
+        screen.paint();
+    }
+}
+
+BENCHMARK(BM_SearchKeystroke_SortedByPort)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchKeystroke_SortedByApplication)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeaderClick_Application)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeaderClick_Directory)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeaderClick_Port)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeaderClick_AlternatingColumns)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

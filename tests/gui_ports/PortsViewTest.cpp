@@ -1,0 +1,744 @@
+#include "PortsView.h"
+#include "AppSettings.h"
+#include "ErrorBanner.h"
+#include "MainWindow.h"
+#include "PortsTableModel.h"
+#include "Stores.h"
+#include "platform/Platform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+extern char** environ;
+
+namespace {
+
+// The settings file of this run lives in a folder of its own, set before anything reads it.
+struct ConfigFolder {
+    QTemporaryDir dir;
+    ConfigFolder() { qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit()); }
+} configFolder;
+
+using Column = PortsTableModel::Column;
+
+ServicePort record(qint64 port, const QString& command, qint32 pid = 999999,
+                   std::optional<QString> appName = std::nullopt,
+                   std::optional<QString> workingDir = std::nullopt, QString user = QString())
+{
+    ServicePort p;
+    p.id = QUuid::createUuid();
+    p.port = port;
+    p.networkProtocol = QStringLiteral("TCP");
+    p.address = QStringLiteral("127.0.0.1");
+    p.pid = pid;
+    p.command = command;
+    p.user = user.isNull() ? Platform::loginName() : user;
+    p.appName = std::move(appName);
+    p.workingDir = std::move(workingDir);
+    return p;
+}
+
+// A sleeping child process that stays until it is signalled; reaped by the test.
+struct Child {
+    pid_t pid = -1;
+
+    explicit Child(int inheritedFd = -1)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (inheritedFd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, inheritedFd, 3);
+        char sleep[] = "/bin/sleep";
+        char seconds[] = "120";
+        char* argv[] = {sleep, seconds, nullptr};
+        posix_spawn(&pid, "/bin/sleep", &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child()
+    {
+        if (pid > 0 && !reaped) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // True once the child has ended (it is reaped then).
+    bool ended()
+    {
+        if (reaped)
+            return true;
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            reaped = true;
+            signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        }
+        return reaped;
+    }
+    bool reaped = false;
+    int signal = 0;
+};
+
+// Waiting hands: each runs its action on the next popup menu or message box once it is open.
+QList<QPointer<QTimer>>& pendingHands()
+{
+    static QList<QPointer<QTimer>> timers;
+    return timers;
+}
+
+void whenOpen(std::function<bool()> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (action()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+    pendingHands().append(timer);
+}
+
+// Fails for every hand whose menu or dialog never came, and withdraws it.
+void expectNoPendingHands()
+{
+    for (const QPointer<QTimer>& timer : pendingHands()) {
+        if (timer && timer->isActive()) {
+            ADD_FAILURE() << "an expected menu or dialog never opened";
+            delete timer;
+        }
+    }
+    pendingHands().clear();
+}
+
+void onMenu(std::function<void(QMenu*)> action)
+{
+    whenOpen([action] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return false;
+        action(menu);
+        return true;
+    });
+}
+
+void onDialog(std::function<void(QMessageBox*)> action)
+{
+    whenOpen([action] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return false;
+        action(box);
+        return true;
+    });
+}
+
+QStringList actionTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts.append(action->isSeparator() ? QStringLiteral("|") : action->text());
+    return texts;
+}
+
+void clickAction(QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text) {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+            return;
+        }
+    }
+    ADD_FAILURE() << "no menu item " << text.toStdString();
+    menu->close();
+}
+
+QPushButton* button(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* candidate : box->buttons()) {
+        if (candidate->text() == text)
+            return qobject_cast<QPushButton*>(candidate);
+    }
+    return nullptr;
+}
+
+struct Dialog {
+    QString windowTitle;
+    QString title;
+    QString message;
+    QStringList buttons;
+    QList<QMessageBox::ButtonRole> roles;
+};
+
+Dialog describe(QMessageBox* box)
+{
+    Dialog dialog{box->windowTitle(), box->text(), box->informativeText(), {}, {}};
+    // In the order a person sees them, left to right.
+    QList<QAbstractButton*> buttons = box->buttons();
+    std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* a, QAbstractButton* b) {
+        return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x();
+    });
+    for (QAbstractButton* b : buttons) {
+        dialog.buttons.append(b->text());
+        dialog.roles.append(box->buttonRole(b));
+    }
+    return dialog;
+}
+
+class PortsScreen : public ::testing::Test {
+protected:
+    QList<ServicePort> scanned;
+    std::unique_ptr<PortsView> view;
+
+    void SetUp() override { AppSettings::shared().setCommonPorts(AppSettings::defaultPorts()); }
+    void TearDown() override { expectNoPendingHands(); }
+
+    // A screen whose scans give `records` instead of the machine's sockets.
+    void show(const QList<ServicePort>& records)
+    {
+        scanned = records;
+        view = std::make_unique<PortsView>();
+        view->store().setScannerForTesting([this] { return scanned; });
+        view->resize(1100, 600);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
+    }
+
+    PortsTableModel& model() { return view->model(); }
+    QTableView& table() { return view->table(); }
+
+    QStringList column(int col)
+    {
+        QStringList texts;
+        for (int row = 0; row < model().rowCount(); ++row)
+            texts.append(model().index(row, col).data().toString());
+        return texts;
+    }
+    int rowOfPort(qint64 port)
+    {
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (model().record(row).port == port)
+                return row;
+        }
+        return -1;
+    }
+    QPoint cellCentre(int row, int col)
+    {
+        return table().visualRect(model().index(row, col)).center();
+    }
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mouseClick(table().viewport(), Qt::LeftButton, modifiers,
+                          cellCentre(row, Column::port));
+    }
+    void rightClickRow(int row)
+    {
+        const QPoint at = cellCentre(row, Column::port);
+        QTest::mousePress(table().viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(table().viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table().viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table().viewport(), &event);
+    }
+    void clickHeader(int col)
+    {
+        QHeaderView* header = table().horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
+    void clickTerminate(int row)
+    {
+        const QRect cell = table().visualRect(model().index(row, Column::action));
+        QTest::mouseClick(table().viewport(), Qt::LeftButton, {},
+                          QPoint(cell.left() + 14, cell.center().y()));
+    }
+    QString status() { return view->findChild<QLabel*>("statusText")->text(); }
+    ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
+};
+
+TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
+{
+    show({});
+    EXPECT_EQ(view->findChild<QLabel*>("toolbarTitle")->text(), "后台服务 / 端口");
+    auto* search = view->findChild<QLineEdit*>();
+    EXPECT_EQ(search->placeholderText(), "搜索端口、应用、目录或地址");
+    EXPECT_EQ(search->width(), 240);
+    EXPECT_EQ(view->findChild<QCheckBox*>()->text(), "只看常用端口");
+    QToolButton* refresh = nullptr;
+    for (auto* candidate : view->findChildren<QToolButton*>())
+        if (candidate->toolTip() == "刷新")
+            refresh = candidate;
+    ASSERT_TRUE(refresh);
+    EXPECT_TRUE(refresh->text().isEmpty());
+    EXPECT_FALSE(refresh->icon().isNull());
+
+    QStringList titles;
+    for (int col = 0; col < model().columnCount(); ++col)
+        titles.append(model().headerData(col, Qt::Horizontal).toString());
+    EXPECT_EQ(titles, QStringList({"端口", "协议", "来源应用", "启动目录", "PID", "监听地址",
+                                   "用户", "操作"}));
+    QHeaderView* header = table().horizontalHeader();
+    QList<int> widths;
+    for (int col = 0; col < 8; ++col)
+        widths.append(header->sectionSize(col));
+    EXPECT_EQ(widths, QList<int>({70, 52, 200, 220, 70, 110, 72, 80}));
+    // Dragging stays within each column's bounds; open-ended columns grow freely.
+    header->resizeSection(Column::port, 20);
+    EXPECT_EQ(header->sectionSize(Column::port), 60);
+    header->resizeSection(Column::action, 300);
+    EXPECT_EQ(header->sectionSize(Column::action), 100);
+    header->resizeSection(Column::application, 500);
+    EXPECT_EQ(header->sectionSize(Column::application), 500);
+
+    EXPECT_EQ(status(), "共 0 个监听端口");
+    EXPECT_EQ(view->findChild<QLabel*>("statusHint")->text(),
+              "提示：终止其他用户/系统进程需以管理员身份运行");
+    EXPECT_EQ(banner(), nullptr);
+
+    // While a scan runs: progress, "正在扫描…", refresh disabled; the rest stays usable.
+    view->store().setIsLoading(true);
+    EXPECT_EQ(status(), "正在扫描…");
+    EXPECT_FALSE(refresh->isEnabled());
+    EXPECT_TRUE(search->isEnabled());
+    EXPECT_TRUE(table().isEnabled());
+    view->store().setPorts({record(80, "nginx"), record(443, "nginx")});
+    view->store().setIsLoading(false);
+    EXPECT_EQ(status(), "共 2 个监听端口");
+    EXPECT_TRUE(refresh->isEnabled());
+
+    // The refresh button scans again.
+    scanned = {record(1, "a"), record(2, "b"), record(3, "c")};
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status() == "共 3 个监听端口"; }));
+}
+
+TEST_F(PortsScreen, CellsShowWhatTheRecordHolds)
+{
+    const QString home = Platform::homeDirectory();
+    show({record(65535, "node", 999991, QString("Visual Studio Code"), home + "/src/api"),
+          record(5432, "postgres", 999992, std::nullopt, std::nullopt, "postgres")});
+    ASSERT_EQ(model().rowCount(), 2);
+
+    // Sorted by port: 5432 first.
+    EXPECT_EQ(column(Column::port), QStringList({"5432", "65535"}));
+    EXPECT_TRUE(model().index(0, Column::port).data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(column(Column::application), QStringList({"postgres", "Visual Studio Code"}));
+    EXPECT_FALSE(
+        model().index(0, Column::application).data(PortsTableModel::SubtitleRole).isValid());
+    EXPECT_EQ(model().index(1, Column::application).data(PortsTableModel::SubtitleRole).toString(),
+              "node");
+    // Neither process is a desktop application: the placeholder is drawn instead.
+    EXPECT_FALSE(
+        model().index(0, Column::application).data(PortsTableModel::AppIconRole).isValid());
+
+    const QPalette palette = QGuiApplication::palette();
+    EXPECT_EQ(column(Column::directory), QStringList({"—", "~/src/api"}));
+    const QColor dash =
+        model().index(0, Column::directory).data(Qt::ForegroundRole).value<QColor>();
+    const QColor dir = model().index(1, Column::directory).data(Qt::ForegroundRole).value<QColor>();
+    EXPECT_LT(dash.alphaF(), dir.alphaF());
+    EXPECT_EQ(model().index(1, Column::directory).data(Qt::ToolTipRole).toString(),
+              home + "/src/api");
+    EXPECT_FALSE(model().index(0, Column::directory).data(Qt::ToolTipRole).isValid());
+
+    EXPECT_EQ(model().index(0, Column::action).data().toString(), "终止");
+    EXPECT_EQ(model().index(0, Column::action).data(Qt::ToolTipRole).toString(),
+              "属于其他用户，可能需要管理员权限");
+    EXPECT_EQ(model().index(1, Column::action).data(Qt::ToolTipRole).toString(), "终止该进程");
+
+    // The directory can be selected and copied, as shown; the dash cannot be opened.
+    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(1, Column::directory));
+    auto* field = table().viewport()->findChild<QLineEdit*>("directoryField");
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(field->isReadOnly());
+    EXPECT_EQ(field->text(), "~/src/api");
+    field->selectAll();
+    field->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "~/src/api");
+    QPointer<QLineEdit> closing = field;
+    QTest::keyClick(field, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull(); }));
+    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(0, Column::directory));
+    EXPECT_EQ(table().viewport()->findChild<QLineEdit*>("directoryField"), nullptr);
+
+    // The placeholder icon is painted: the icon area of the application cell is not blank.
+    table().selectionModel()->clearSelection();
+    const QRect cell = table().visualRect(model().index(0, Column::application));
+    const QImage image =
+        table().viewport()->grab(QRect(cell.left() + 6, cell.top(), 18, cell.height())).toImage();
+    const QColor background = image.pixelColor(0, 0);
+    int painted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            painted += image.pixelColor(x, y) != background;
+    EXPECT_GT(painted, 10);
+}
+
+TEST_F(PortsScreen, HeaderClicksSortNumbersAndTexts)
+{
+    show({record(8080, "node10"), record(80, "Node2"), record(443, "apache"),
+          record(9000, "Node2")});
+    EXPECT_EQ(column(Column::port), QStringList({"80", "443", "8080", "9000"}));
+
+    clickHeader(Column::port);
+    EXPECT_EQ(column(Column::port), QStringList({"9000", "8080", "443", "80"}));
+    EXPECT_EQ(table().horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    // Texts: case-insensitive, digit runs by value; equal names keep the earlier order.
+    clickHeader(Column::application);
+    EXPECT_EQ(column(Column::application), QStringList({"apache", "Node2", "Node2", "node10"}));
+    EXPECT_EQ(column(Column::port), QStringList({"443", "9000", "80", "8080"}));
+    EXPECT_EQ(table().horizontalHeader()->sortIndicatorSection(), Column::application);
+    EXPECT_EQ(table().horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickHeader(Column::application);
+    EXPECT_EQ(column(Column::application), QStringList({"node10", "Node2", "Node2", "apache"}));
+
+    // The action column does not sort and leaves the indicator where it was.
+    clickHeader(Column::action);
+    EXPECT_EQ(column(Column::application), QStringList({"node10", "Node2", "Node2", "apache"}));
+    EXPECT_EQ(table().horizontalHeader()->sortIndicatorSection(), Column::application);
+
+    // A new scan keeps the order the user chose.
+    view->store().setPorts({record(1, "b"), record(2, "a10"), record(3, "a9")});
+    EXPECT_EQ(column(Column::application), QStringList({"b", "a10", "a9"}));
+}
+
+TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
+{
+    show({record(8080, "node"), record(80, "nginx"),
+          record(3000, "ruby", 999999, std::nullopt, QString("/srv/Shop"))});
+    auto* search = view->findChild<QLineEdit*>();
+    QTest::keyClick(search, '8');
+    EXPECT_EQ(view->store().filter(), "8");
+    EXPECT_EQ(column(Column::port), QStringList({"80", "8080"}));
+    EXPECT_EQ(status(), "共 2 个监听端口");
+    QTest::keyClick(search, '0');
+    QTest::keyClick(search, '8');
+    EXPECT_EQ(column(Column::port), QStringList({"8080"}));
+    EXPECT_EQ(status(), "共 1 个监听端口");
+    search->clear();
+    QTest::keyClicks(search, "SHOP");
+    EXPECT_EQ(column(Column::port), QStringList({"3000"}));
+    search->clear();
+    EXPECT_EQ(status(), "共 3 个监听端口");
+
+    // The store's filter shows in the field, too.
+    view->store().setFilter("nginx");
+    EXPECT_EQ(search->text(), "nginx");
+    EXPECT_EQ(status(), "共 1 个监听端口");
+    view->store().setFilter("");
+
+    AppSettings::shared().setCommonPorts({{8080, "web"}, {3000, ""}});
+    auto* common = view->findChild<QCheckBox*>();
+    QTest::mouseClick(common, Qt::LeftButton, {}, QPoint(5, common->height() / 2));
+    EXPECT_TRUE(view->store().commonOnly());
+    EXPECT_EQ(column(Column::port), QStringList({"3000", "8080"}));
+    // Editing the list elsewhere shows at once.
+    AppSettings::shared().add(80, "");
+    EXPECT_EQ(column(Column::port), QStringList({"80", "3000", "8080"}));
+    view->store().setCommonOnly(false);
+    EXPECT_FALSE(common->isChecked());
+}
+
+TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
+{
+    const QString dir = Platform::homeDirectory() + "/work/api";
+    show({record(8080, "node", 999991, std::nullopt, dir), record(5432, "postgres"),
+          record(3000, "ruby")});
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    QStringList items;
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        clickAction(menu, "复制目录路径");
+    });
+    rightClickRow(rowOfPort(8080));
+    EXPECT_EQ(items, QStringList({"打开目录", "在 Finder 中显示", "复制目录路径", "|", "复制端口号",
+                                  "|", "终止进程"}));
+    EXPECT_EQ(clipboard->text(), dir);
+
+    clipboard->setText("something else");
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        clickAction(menu, "复制端口号");
+    });
+    rightClickRow(rowOfPort(5432));
+    EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
+    EXPECT_EQ(clipboard->text(), "5432");
+
+    // Three selected rows: one bulk item for all of them.
+    clickRow(0);
+    clickRow(2, Qt::ShiftModifier);
+    ASSERT_EQ(view->selection().size(), 3);
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        menu->close();
+    });
+    rightClickRow(1);
+    EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
+
+    // After a new scan the old identities resolve to nothing: a click on a current row gives
+    // the menu of that row alone.
+    scanned = {record(8080, "node"), record(5432, "postgres"), record(3000, "ruby")};
+    view->store().refresh();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
+    EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        menu->close();
+    });
+    rightClickRow(rowOfPort(3000));
+    EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
+
+    // A click below the rows opens nothing.
+    bool opened = false;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            opened = true;
+            popup->close();
+        }
+    });
+    closer.start();
+    const QPoint below(10, table().viewport()->height() - 5);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, below,
+                            table().viewport()->mapToGlobal(below));
+    QApplication::sendEvent(table().viewport(), &event);
+    QTest::qWait(50);
+    EXPECT_FALSE(opened);
+}
+
+TEST_F(PortsScreen, SingleConfirmationCancelsOrFailsIntoTheBanner)
+{
+    Child child;
+    ASSERT_GT(child.pid, 0);
+    show({record(4211, "node", child.pid, std::nullopt, std::nullopt, "someone-else")});
+
+    Dialog seen;
+    onDialog([&](QMessageBox* box) {
+        seen = describe(box);
+        QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+    });
+    clickTerminate(0);
+    EXPECT_EQ(seen.windowTitle, QString("终止进程 node（PID %1）？").arg(child.pid));
+    EXPECT_EQ(seen.title, seen.windowTitle);
+    EXPECT_EQ(seen.message, "将停止占用端口 4211 的进程。");
+    EXPECT_EQ(seen.buttons, QStringList({"终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}));
+    EXPECT_EQ(seen.roles,
+              QList<QMessageBox::ButtonRole>({QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
+                                              QMessageBox::RejectRole}));
+    // Escape also cancels; the menu item opens the same confirmation.
+    onMenu([&](QMenu* menu) { clickAction(menu, "终止进程"); });
+    onDialog([&](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+    rightClickRow(0);
+    QTest::qWait(100);
+    EXPECT_FALSE(child.ended());
+    EXPECT_EQ(banner(), nullptr);
+
+    // The process is gone by the time the user confirms: the failure shows in the banner.
+    ::kill(child.pid, SIGKILL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child.ended(); }));
+    onDialog([&](QMessageBox* box) {
+        QTest::mouseClick(button(box, "终止 (SIGTERM)"), Qt::LeftButton);
+    });
+    clickTerminate(0);
+    ASSERT_TRUE(banner());
+    EXPECT_EQ(banner()->message(), "进程不存在（可能已退出）。");
+    EXPECT_TRUE(banner()->isVisible());
+
+    QTest::mouseClick(banner()->findChild<QToolButton*>("errorBannerDismiss"), Qt::LeftButton);
+    EXPECT_FALSE(view->store().lastError().has_value());
+    QTest::qWait(0);
+    EXPECT_EQ(banner(), nullptr);
+
+    // An error that is present but empty still shows the banner.
+    view->store().setLastError(QString());
+    ASSERT_TRUE(banner());
+    EXPECT_TRUE(banner()->message().isEmpty());
+}
+
+TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
+{
+    Child first;
+    Child second;
+    show({record(3000, "node", first.pid), record(5432, "postgres", second.pid),
+          record(8080, "other")});
+    clickRow(rowOfPort(3000));
+    clickRow(rowOfPort(5432), Qt::ControlModifier);
+    ASSERT_EQ(view->selection().size(), 2);
+
+    Dialog seen;
+    onMenu([&](QMenu* menu) { clickAction(menu, "一键终止选中的 2 项"); });
+    onDialog([&](QMessageBox* box) {
+        seen = describe(box);
+        QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+    });
+    rightClickRow(rowOfPort(5432));
+    EXPECT_EQ(seen.title, "一键终止选中的 2 个进程？");
+    EXPECT_EQ(seen.windowTitle, seen.title);
+    EXPECT_TRUE(seen.message == "涉及端口：3000, 5432" || seen.message == "涉及端口：5432, 3000")
+        << seen.message.toStdString();
+    EXPECT_EQ(seen.buttons, QStringList({"全部终止 (SIGTERM)", "全部强制终止 (SIGKILL)", "取消"}));
+    EXPECT_EQ(seen.roles,
+              QList<QMessageBox::ButtonRole>({QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
+                                              QMessageBox::RejectRole}));
+    QTest::qWait(50);
+    EXPECT_FALSE(first.ended());
+    EXPECT_FALSE(second.ended());
+    EXPECT_EQ(view->selection().size(), 2);
+    EXPECT_EQ(table().selectionModel()->selectedRows().size(), 2);
+
+    onMenu([&](QMenu* menu) { clickAction(menu, "一键终止选中的 2 项"); });
+    onDialog([&](QMessageBox* box) {
+        QTest::mouseClick(button(box, "全部强制终止 (SIGKILL)"), Qt::LeftButton);
+    });
+    rightClickRow(rowOfPort(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.ended() && second.ended(); }));
+    EXPECT_EQ(first.signal, SIGKILL);
+    EXPECT_EQ(second.signal, SIGKILL);
+    EXPECT_TRUE(view->selection().isEmpty());
+    EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
+}
+
+// The whole road with the machine's own scan: a child listening on a port of the test's.
+TEST(PortsScreenScan, ConfirmedTerminationEndsTheListenerAndItsRowGoes)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const qint64 port = ntohs(address.sin_port);
+    Child child(fd);
+    ::close(fd);
+    ASSERT_GT(child.pid, 0);
+
+    PortsView view;
+    view.resize(1100, 600);
+    view.show();
+    auto rowOf = [&]() {
+        for (int row = 0; row < view.model().rowCount(); ++row) {
+            const ServicePort& p = view.model().record(row);
+            if (p.port == port && p.pid == child.pid)
+                return row;
+        }
+        return -1;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.store().isLoading() && rowOf() >= 0; }, 20000));
+    EXPECT_EQ(view.model().record(rowOf()).command, "sleep");
+
+    onDialog([&](QMessageBox* box) {
+        QTest::mouseClick(button(box, "终止 (SIGTERM)"), Qt::LeftButton);
+    });
+    const QRect cell = view.table().visualRect(view.model().index(rowOf(), Column::action));
+    view.table().scrollTo(view.model().index(rowOf(), 0));
+    QTest::mouseClick(
+        view.table().viewport(), Qt::LeftButton, {},
+        QPoint(cell.left() + 14,
+               view.table().visualRect(view.model().index(rowOf(), Column::action)).center().y()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child.ended(); }, 5000));
+    EXPECT_EQ(child.signal, SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.store().isLoading() && rowOf() < 0; }, 20000));
+    EXPECT_FALSE(view.store().lastError().has_value());
+    expectNoPendingHands();
+}
+
+TEST(Shell, WindowSidebarAndTabSwitches)
+{
+    MainWindow window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "Kestrow");
+    window.resize(500, 300);
+    QApplication::processEvents();
+    EXPECT_GE(window.width(), 1040);
+    EXPECT_GE(window.height(), 560);
+
+    QListWidget* sidebar = window.sidebar();
+    QStringList titles;
+    for (int row = 0; row < sidebar->count(); ++row) {
+        titles.append(sidebar->item(row)->text());
+        EXPECT_FALSE(sidebar->item(row)->icon().isNull());
+    }
+    EXPECT_EQ(titles, QStringList({"端口 / 服务", "定时任务", "设置"}));
+    EXPECT_GE(sidebar->width(), 160);
+    EXPECT_LE(sidebar->width(), 220);
+    auto* splitter = qobject_cast<QSplitter*>(window.centralWidget());
+    ASSERT_TRUE(splitter);
+    splitter->setSizes({40, 1000});
+    EXPECT_EQ(sidebar->width(), 160);
+    splitter->setSizes({600, 500});
+    EXPECT_EQ(sidebar->width(), 220);
+
+    // No way to a second window: no "new" item and no shortcut for it.
+    for (QAction* menu : window.menuBar()->actions()) {
+        for (QAction* item : menu->menu()->actions())
+            EXPECT_NE(item->shortcut(), QKeySequence(QKeySequence::New))
+                << item->text().toStdString();
+    }
+    EXPECT_EQ(window.menuBar()->actions().first()->text(), "文件");
+
+    // The ports screen first, its row highlighted.
+    EXPECT_EQ(window.selection(), MainWindow::Tab::ports);
+    EXPECT_TRUE(sidebar->item(0)->isSelected());
+    auto* ports = qobject_cast<PortsView*>(window.screen());
+    ASSERT_TRUE(ports);
+    QPointer<PortsStore> firstStore = &ports->store();
+    QTest::keyClicks(ports->findChild<QLineEdit*>(), "node");
+    EXPECT_EQ(firstStore->filter(), "node");
+
+    // Switching discards the screen and its store; coming back starts over.
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                      sidebar->visualItemRect(sidebar->item(2)).center());
+    EXPECT_EQ(window.selection(), MainWindow::Tab::settings);
+    EXPECT_TRUE(firstStore.isNull());
+    EXPECT_EQ(qobject_cast<PortsView*>(window.screen()), nullptr);
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                      sidebar->visualItemRect(sidebar->item(0)).center());
+    ports = qobject_cast<PortsView*>(window.screen());
+    ASSERT_TRUE(ports);
+    EXPECT_TRUE(ports->findChild<QLineEdit*>()->text().isEmpty());
+    EXPECT_TRUE(ports->store().filter().isEmpty());
+    EXPECT_TRUE(ports->store().isLoading() || !ports->store().ports().isEmpty());
+
+    // With no row selected the ports screen shows.
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                      sidebar->visualItemRect(sidebar->item(1)).center());
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      sidebar->visualItemRect(sidebar->item(1)).center());
+    EXPECT_EQ(window.selection(), std::nullopt);
+    EXPECT_TRUE(qobject_cast<PortsView*>(window.screen()));
+}
+
+} // namespace
