@@ -5,20 +5,23 @@
 #include "ProcessRunner.h"
 #include "platform/Platform.h"
 
-#include <QDir>
 #include <QFile>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,200 +30,387 @@ namespace LaunchctlManager {
 
 namespace {
 
-// ---- Reading property lists ----------------------------------------------------------------
+// ---- Decoded values ------------------------------------------------------------------------
+//
+// The rules read a decoded property list through one of two small views with the same questions
+// (is it a dictionary, an array, a text, an integer; what is under a key): one over libplist's
+// nodes, as files give them, and one over QVariant, for callers that build values by hand.
+
+// A real that is exactly an integer within range. 2^63 is exact as a double; anything from there
+// up does not fit a qint64.
+std::optional<qint64> integerFromReal(double real)
+{
+    constexpr double limit = 9223372036854775808.0;
+    if (!std::isfinite(real) || std::trunc(real) != real || real < -limit || real >= limit)
+        return std::nullopt;
+    return static_cast<qint64>(real);
+}
 
 struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-// No rule looks deeper than a calendar entry's values (three levels below the top); containers
-// further down are kept as empty containers of the same kind, which keeps every type test true
-// while bounding the work on hostile files.
-constexpr int maxConvertedDepth = 8;
+struct DictIterFree {
+    void operator()(void* iter) const { std::free(iter); }
+};
 
-// The only keys any rule reads, at the top level or in a calendar entry.
-constexpr const char* knownKeys[] = {"Label",         "ProgramArguments",
-                                     "Program",       "StartCalendarInterval",
-                                     "StartInterval", "Weekday",
-                                     "Day",           "Month",
-                                     "Hour",          "Minute"};
-
-// The entries of a dictionary under a known key, in file order, or nothing when a key is not
-// text. The binary decoder accepts any object as a key, and the library's accessor for a key's
-// text aborts on keys holding a NUL character, so keys are only type-checked and compared (as
-// text up to any NUL), never read out.
-std::optional<std::vector<std::pair<QString, plist_t>>> dictionaryEntries(plist_t dict)
+// Calls visit(keyNode, value) for each entry until it returns false. The binary decoder accepts
+// any object as a key, and the library's accessor for a key's text aborts on keys holding a NUL
+// character, so keys are only type-checked and compared (as text up to any NUL), never read out.
+template <typename Visit> void forEachEntry(plist_t dict, Visit visit)
 {
-    plist_dict_iter iter = nullptr;
-    plist_dict_new_iter(dict, &iter);
+    plist_dict_iter rawIter = nullptr;
+    plist_dict_new_iter(dict, &rawIter);
+    const std::unique_ptr<void, DictIterFree> iter(rawIter);
     if (!iter)
-        return std::nullopt;
-    std::vector<std::pair<QString, plist_t>> entries;
-    bool textKeys = true;
+        return;
     for (;;) {
         plist_t value = nullptr;
-        plist_dict_next_item(dict, iter, nullptr, &value);
-        if (!value)
-            break;
-        const plist_t keyNode = plist_dict_item_get_key(value);
-        if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
-            textKeys = false;
-            break;
+        plist_dict_next_item(dict, rawIter, nullptr, &value);
+        if (!value || !visit(plist_dict_item_get_key(value), value))
+            return;
+    }
+}
+
+// The only keys any rule reads, at the top level or in a calendar entry.
+constexpr std::array<std::string_view, 10> knownKeys{"Label",         "ProgramArguments",
+                                                     "Program",       "StartCalendarInterval",
+                                                     "StartInterval", "Weekday",
+                                                     "Day",           "Month",
+                                                     "Hour",          "Minute"};
+
+constexpr std::size_t knownKeyIndex(std::string_view key)
+{
+    return static_cast<std::size_t>(std::find(knownKeys.begin(), knownKeys.end(), key) -
+                                    knownKeys.begin());
+}
+
+class PlistView {
+public:
+    explicit PlistView(plist_t node) : node_(node), type_(plist_get_node_type(node))
+    {
+        if (type_ == PLIST_DICT)
+            readKeys();
+    }
+
+    // A dictionary counts only when all its keys are text.
+    bool isDictionary() const { return type_ == PLIST_DICT && textKeys_; }
+    bool isArray() const { return type_ == PLIST_ARRAY; }
+    qsizetype size() const { return plist_array_get_size(node_); }
+    PlistView at(qsizetype i) const
+    {
+        return PlistView(plist_array_get_item(node_, static_cast<uint32_t>(i)));
+    }
+
+    // The first entry under this key, of a dictionary.
+    std::optional<PlistView> value(std::string_view key) const
+    {
+        const std::size_t index = knownKeyIndex(key);
+        if (index >= known_.size() || !known_[index])
+            return std::nullopt;
+        return PlistView(known_[index]);
+    }
+
+    std::optional<QString> text() const
+    {
+        if (type_ != PLIST_STRING)
+            return std::nullopt;
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node_, &length);
+        return QString::fromUtf8(text, static_cast<qsizetype>(length));
+    }
+
+    std::optional<qint64> integer() const
+    {
+        if (type_ == PLIST_UINT) {
+            // Property-list integers are signed; the library hands them out as unsigned bits.
+            uint64_t value = 0;
+            plist_get_uint_val(node_, &value);
+            return static_cast<qint64>(value);
         }
-        for (const char* known : knownKeys) {
-            if (plist_key_val_compare(keyNode, known) == 0) {
-                entries.emplace_back(QString::fromLatin1(known), value);
-                break;
+        if (type_ == PLIST_REAL) {
+            double value = 0;
+            plist_get_real_val(node_, &value);
+            return integerFromReal(value);
+        }
+        return std::nullopt;
+    }
+
+private:
+    // One pass over the entries: checks the keys' type and keeps the first value of each key
+    // that some rule reads.
+    void readKeys()
+    {
+        forEachEntry(node_, [&](plist_t key, plist_t value) {
+            textKeys_ = key && plist_get_node_type(key) == PLIST_KEY;
+            for (std::size_t i = 0; textKeys_ && i < knownKeys.size(); ++i) {
+                if (plist_key_val_compare(key, knownKeys[i].data()) == 0) {
+                    if (!known_[i])
+                        known_[i] = value;
+                    break;
+                }
+            }
+            return textKeys_;
+        });
+    }
+
+    plist_t node_;
+    plist_type type_;
+    bool textKeys_ = true;
+    std::array<plist_t, knownKeys.size()> known_{};
+};
+
+class VariantView {
+public:
+    explicit VariantView(const QVariant& value) : value_(value)
+    {
+        if (isArray())
+            list_ = value.toList();
+        else if (isDictionary())
+            map_ = value.toMap();
+    }
+
+    bool isDictionary() const { return value_.typeId() == QMetaType::QVariantMap; }
+    bool isArray() const { return value_.typeId() == QMetaType::QVariantList; }
+    qsizetype size() const { return list_.size(); }
+    VariantView at(qsizetype i) const { return VariantView(list_.at(i)); }
+
+    std::optional<VariantView> value(std::string_view key) const
+    {
+        const auto it = map_.constFind(QLatin1String(key.data(), key.size()));
+        if (it == map_.constEnd())
+            return std::nullopt;
+        return VariantView(*it);
+    }
+
+    std::optional<QString> text() const
+    {
+        if (value_.typeId() != QMetaType::QString)
+            return std::nullopt;
+        return value_.toString();
+    }
+
+    // Booleans are not numbers here, and neither are texts that look like one.
+    std::optional<qint64> integer() const
+    {
+        switch (value_.typeId()) {
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+            return value_.toLongLong();
+        case QMetaType::ULongLong:
+            if (value_.toULongLong() > static_cast<qulonglong>(std::numeric_limits<qint64>::max()))
+                return std::nullopt;
+            return value_.toLongLong();
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return integerFromReal(value_.toDouble());
+        default:
+            return std::nullopt;
+        }
+    }
+
+private:
+    QVariant value_;
+    QVariantList list_;
+    QVariantMap map_;
+};
+
+template <typename View> std::optional<qint64> integerAt(const View& dict, std::string_view key)
+{
+    const std::optional<View> value = dict.value(key);
+    return value ? value->integer() : std::nullopt;
+}
+
+template <typename View> std::optional<QString> textAt(const View& dict, std::string_view key)
+{
+    const std::optional<View> value = dict.value(key);
+    return value ? value->text() : std::nullopt;
+}
+
+// "ProgramArguments" joined with spaces when it is a non-empty array of texts, else "Program".
+template <typename View> std::optional<QString> programOf(const View& plist)
+{
+    if (const std::optional<View> arguments = plist.value("ProgramArguments");
+        arguments && arguments->isArray() && arguments->size() > 0) {
+        QString line;
+        bool allText = true;
+        for (qsizetype i = 0; i < arguments->size() && allText; ++i) {
+            const std::optional<QString> part = arguments->at(i).text();
+            allText = part.has_value();
+            if (allText) {
+                if (i > 0)
+                    line += u' ';
+                line += *part;
             }
         }
+        if (allText)
+            return line;
     }
-    std::free(iter);
-    if (!textKeys)
-        return std::nullopt;
-    return entries;
+    return textAt(plist, "Program");
 }
 
-// A dictionary whose keys are not all text comes back as a value of no type the rules read.
-QVariant toVariant(plist_t node, int depth)
+// printf's "%02d": at least two characters, zero-padded (so 5 gives 05 and -5 stays -5).
+QString twoDigits(qint64 value)
 {
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return QVariant(value != 0);
+    QString text = QString::number(value);
+    if (text.size() < 2)
+        text.prepend(u'0');
+    return text;
+}
+
+template <typename View> QString calendarEntryOf(const View& entry)
+{
+    const std::optional<qint64> weekday = integerAt(entry, "Weekday");
+    const std::optional<qint64> day = integerAt(entry, "Day");
+    const std::optional<qint64> month = integerAt(entry, "Month");
+    const std::optional<qint64> hour = integerAt(entry, "Hour");
+    const std::optional<qint64> minute = integerAt(entry, "Minute");
+
+    QString text;
+    if (month && day) {
+        text = QStringLiteral("每年") + QString::number(*month) + QStringLiteral("月") +
+               QString::number(*day) + QStringLiteral("日 ");
+    } else if (weekday) {
+        static const char16_t* const names[] = {u"周日", u"周一", u"周二", u"周三",
+                                                u"周四", u"周五", u"周六", u"周日"};
+        if (*weekday >= 0 && *weekday <= 7)
+            text = QString::fromUtf16(names[*weekday]);
+        else
+            text = QStringLiteral("周") + QString::number(*weekday);
+        text += u' ';
+    } else if (day) {
+        text = QStringLiteral("每月 ") + QString::number(*day) + QStringLiteral(" 日 ");
+    } else {
+        text = QStringLiteral("每天 ");
     }
-    case PLIST_UINT: {
-        // Property-list integers are signed; the library hands them out as their unsigned bits.
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        return QVariant(static_cast<qint64>(value));
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return QVariant(value);
-    }
-    case PLIST_STRING: {
-        uint64_t length = 0;
-        const char* text = plist_get_string_ptr(node, &length);
-        return QVariant(QString::fromUtf8(text, static_cast<qsizetype>(length)));
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        if (depth >= maxConvertedDepth)
-            return list;
-        const uint32_t size = plist_array_get_size(node);
-        list.reserve(size);
-        for (uint32_t i = 0; i < size; ++i)
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1));
-        return list;
-    }
-    case PLIST_DICT: {
-        if (depth >= maxConvertedDepth)
-            return QVariantMap();
-        const auto entries = dictionaryEntries(node);
-        if (!entries)
-            break;
-        QVariantMap map;
-        for (const auto& [key, value] : *entries) {
-            // Keep the first of duplicate keys, as a key lookup on the dictionary does.
-            if (!map.contains(key))
-                map.insert(key, toVariant(value, depth + 1));
+
+    if (hour)
+        text += twoDigits(*hour) + u':' + twoDigits(minute.value_or(0));
+    else if (minute)
+        text += QStringLiteral("每小时第 ") + QString::number(*minute) + QStringLiteral(" 分");
+    else
+        text += QStringLiteral("（每分钟）");
+
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    const auto blank = [&](qsizetype i) { return text[i] == u' ' || text[i] == u'\t'; };
+    while (begin < end && blank(begin))
+        ++begin;
+    while (end > begin && blank(end - 1))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+// A calendar schedule wins over an interval; an array counts only when all its elements are
+// calendar entries.
+template <typename View> std::optional<QString> scheduleOf(const View& plist)
+{
+    if (const std::optional<View> calendar = plist.value("StartCalendarInterval")) {
+        std::vector<View> entries;
+        if (calendar->isDictionary()) {
+            entries.push_back(*calendar);
+        } else if (calendar->isArray()) {
+            for (qsizetype i = 0; i < calendar->size(); ++i)
+                entries.push_back(calendar->at(i));
+            if (!std::all_of(entries.begin(), entries.end(),
+                             [](const View& entry) { return entry.isDictionary(); }))
+                entries.clear();
         }
-        return map;
-    }
-    case PLIST_DATA: {
-        char* data = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &data, &length);
-        QByteArray bytes(data, static_cast<qsizetype>(length));
-        std::free(data);
-        return QVariant(bytes);
-    }
-    case PLIST_DATE:
-    case PLIST_KEY:
-    case PLIST_UID:
-    case PLIST_NONE:
-        break;
-    }
-    return QVariant(QByteArray());
-}
-
-bool isText(const QVariant& value)
-{
-    return value.typeId() == QMetaType::QString;
-}
-
-// A property-list integer, or a real that is exactly an integer within range. Booleans are not
-// numbers here.
-std::optional<qint64> integerValue(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::LongLong:
-        return value.toLongLong();
-    case QMetaType::Int:
-        return value.toInt();
-    case QMetaType::UInt:
-        return value.toUInt();
-    case QMetaType::ULongLong: {
-        const qulonglong unsignedValue = value.toULongLong();
-        if (unsignedValue > static_cast<qulonglong>(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        return static_cast<qint64>(unsignedValue);
-    }
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double real = value.toDouble();
-        // 2^63 is exact as a double; anything from there up does not fit a qint64.
-        constexpr double limit = 9223372036854775808.0;
-        if (!std::isfinite(real) || std::trunc(real) != real || real < -limit || real >= limit)
-            return std::nullopt;
-        return static_cast<qint64>(real);
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-std::optional<qint64> integerAt(const QVariantMap& map, const QString& key)
-{
-    const auto it = map.constFind(key);
-    if (it == map.constEnd())
-        return std::nullopt;
-    return integerValue(*it);
-}
-
-std::optional<QString> programLine(const QVariantMap& plist)
-{
-    const auto arguments = plist.constFind(QStringLiteral("ProgramArguments"));
-    if (arguments != plist.constEnd() && arguments->typeId() == QMetaType::QVariantList) {
-        const QVariantList list = arguments->toList();
-        if (!list.isEmpty() && std::all_of(list.begin(), list.end(), isText)) {
-            QStringList parts;
-            parts.reserve(list.size());
-            for (const QVariant& part : list)
-                parts.append(part.toString());
-            return parts.join(u' ');
+        QString descriptions;
+        for (const View& entry : entries) {
+            const QString text = calendarEntryOf(entry);
+            if (text.isEmpty())
+                continue;
+            if (!descriptions.isEmpty())
+                descriptions += u'；';
+            descriptions += text;
         }
+        if (!descriptions.isEmpty())
+            return descriptions;
     }
-    const auto program = plist.constFind(QStringLiteral("Program"));
-    if (program != plist.constEnd() && isText(*program))
-        return program->toString();
+    if (const std::optional<qint64> seconds = integerAt(plist, "StartInterval"))
+        return *seconds >= 1 ? std::optional(QStringLiteral("每隔 ") + humanInterval(*seconds))
+                             : std::nullopt;
     return std::nullopt;
 }
 
 // ---- Reading folders -----------------------------------------------------------------------
 
-// Every entry name of a folder, hidden ones included, sorted by name so that which of two files
-// wins does not depend on the file system's order. An unlistable folder gives no names.
-QStringList folderEntries(const QString& folder)
+// A folder's ".plist" entries: hidden ones included, sorted by name so that which of two files
+// wins does not depend on the file system's order. The folder stays open so that its files are
+// opened relative to it. An unlistable folder gives no entries.
+struct DefinitionFolder {
+    struct Entry {
+        QString path;
+        QString stem;
+        QByteArray nativeName;
+    };
+
+    explicit DefinitionFolder(const QString& folder)
+        : dir(::opendir(QFile::encodeName(folder).constData()))
+    {
+        if (!dir)
+            return;
+        static const QLatin1String suffix(".plist");
+        while (const dirent* entry = ::readdir(dir)) {
+            const QString name = QFile::decodeName(entry->d_name);
+            if (name.endsWith(suffix))
+                entries.append({folder + u'/' + name, name.chopped(suffix.size()), entry->d_name});
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.path < b.path; });
+    }
+    ~DefinitionFolder()
+    {
+        if (dir)
+            ::closedir(dir);
+    }
+    DefinitionFolder(const DefinitionFolder&) = delete;
+    DefinitionFolder& operator=(const DefinitionFolder&) = delete;
+
+    DIR* dir = nullptr;
+    QList<Entry> entries;
+};
+
+// The whole content of a regular file of at most maxDefinitionFileSize bytes, with symbolic
+// links followed; nothing for anything else.
+std::optional<QByteArray> readRegularFileAt(int dirFd, const char* name)
 {
-    QDir dir(folder);
-    QStringList names = dir.entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    std::sort(names.begin(), names.end());
-    return names;
+    // Check the type before opening: opening a FIFO or a device may block or have effects.
+    struct stat info {};
+    if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > maxDefinitionFileSize)
+        return std::nullopt;
+
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    // The entry may have been swapped between the check and the open.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxDefinitionFileSize) {
+        ::close(fd);
+        return std::nullopt;
+    }
+
+    // Only the size seen when opening is read, so a file that keeps growing stays bounded.
+    QByteArray bytes(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t count = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        filled += count;
+    }
+    ::close(fd);
+    bytes.truncate(filled);
+    return bytes;
 }
 
 // ---- Actions -------------------------------------------------------------------------------
@@ -279,50 +469,7 @@ std::optional<QByteArray> readDefinitionFile(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty() || native.contains('\0'))
         return std::nullopt;
-
-    // Check the type before opening: opening a FIFO or a device may block or have effects.
-    struct stat info {};
-    if (::stat(native.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size > maxDefinitionFileSize)
-        return std::nullopt;
-
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    // The entry may have been swapped between the check and the open.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxDefinitionFileSize) {
-        ::close(fd);
-        return std::nullopt;
-    }
-
-    QByteArray bytes;
-    bytes.resize(static_cast<qsizetype>(info.st_size) + 1);
-    qsizetype filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            // The file grew while being read; never take in more than the bound.
-            if (bytes.size() > maxDefinitionFileSize) {
-                ::close(fd);
-                return std::nullopt;
-            }
-            bytes.resize(std::min<qsizetype>(bytes.size() * 2, maxDefinitionFileSize + 1));
-        }
-        const ssize_t count = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        filled += count;
-    }
-    ::close(fd);
-    if (filled > maxDefinitionFileSize)
-        return std::nullopt;
-    bytes.truncate(filled);
-    return bytes;
+    return readRegularFileAt(AT_FDCWD, native.constData());
 }
 
 PlistContents decodePlist(QByteArrayView bytes)
@@ -336,25 +483,13 @@ PlistContents decodePlist(QByteArrayView bytes)
     plist_t rootNode = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &rootNode);
     const PlistPtr root(rootNode);
-    if (!root || plist_get_node_type(rootNode) != PLIST_DICT)
+    if (!root)
         return {};
 
-    const auto entries = dictionaryEntries(rootNode);
-    if (!entries)
+    const PlistView plist(rootNode);
+    if (!plist.isDictionary())
         return {};
-    QVariantMap plist;
-    for (const auto& [key, value] : *entries) {
-        if (!plist.contains(key))
-            plist.insert(key, toVariant(value, 1));
-    }
-
-    PlistContents contents;
-    const QVariant label = plist.value(QStringLiteral("Label"));
-    if (isText(label))
-        contents.label = label.toString();
-    contents.program = programLine(plist);
-    contents.schedule = scheduleDescription(plist);
-    return contents;
+    return {textAt(plist, "Label"), programOf(plist), scheduleOf(plist)};
 }
 
 PlistContents readPlist(const QString& path)
@@ -367,22 +502,36 @@ PlistContents readPlist(const QString& path)
 
 QHash<QString, PlistInfo> discoverPlistPaths(const QStringList& folders)
 {
-    static const QLatin1String suffix(".plist");
-    QHash<QString, PlistInfo> table;
+    std::vector<std::unique_ptr<DefinitionFolder>> opened;
+    struct File {
+        int dirFd;
+        const DefinitionFolder::Entry* entry;
+    };
+    QList<File> files;
     for (const QString& folder : folders) {
-        for (const QString& name : folderEntries(folder)) {
-            if (!name.endsWith(suffix))
-                continue;
-            const QString stem = name.chopped(suffix.size());
-            const QString path = folder + u'/' + name;
-            PlistContents contents = readPlist(path);
-            // A declared label takes over an earlier entry; a bare file name only fills a gap.
-            if (!contents.label && table.contains(stem))
-                continue;
-            const QString key = contents.label ? *contents.label : stem;
-            table.insert(
-                key, PlistInfo{path, std::move(contents.program), std::move(contents.schedule)});
-        }
+        opened.push_back(std::make_unique<DefinitionFolder>(folder));
+        for (const DefinitionFolder::Entry& entry : opened.back()->entries)
+            files.append({::dirfd(opened.back()->dir), &entry});
+    }
+
+    // Files are read and decoded side by side; which one wins is decided afterwards, in order.
+    QList<PlistContents> contents =
+        QtConcurrent::blockingMapped(files, [](const File& file) -> PlistContents {
+            const std::optional<QByteArray> bytes =
+                readRegularFileAt(file.dirFd, file.entry->nativeName.constData());
+            return bytes ? decodePlist(*bytes) : PlistContents();
+        });
+
+    QHash<QString, PlistInfo> table;
+    table.reserve(files.size());
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const DefinitionFolder::Entry& entry = *files[i].entry;
+        PlistContents& file = contents[i];
+        // A declared label takes over an earlier entry; a bare file name only fills a gap.
+        if (!file.label && table.contains(entry.stem))
+            continue;
+        table.insert(file.label ? *file.label : entry.stem,
+                     PlistInfo{entry.path, std::move(file.program), std::move(file.schedule)});
     }
     return table;
 }
@@ -411,79 +560,12 @@ LaunchdJob::Domain domainForLabel(const QString& label, const std::optional<QStr
 
 std::optional<QString> scheduleDescription(const QVariantMap& plist)
 {
-    const auto calendar = plist.constFind(QStringLiteral("StartCalendarInterval"));
-    if (calendar != plist.constEnd()) {
-        QVariantList entries;
-        if (calendar->typeId() == QMetaType::QVariantMap) {
-            entries.append(*calendar);
-        } else if (calendar->typeId() == QMetaType::QVariantList) {
-            entries = calendar->toList();
-            const bool allEntries = std::all_of(entries.begin(), entries.end(), [](const auto& v) {
-                return v.typeId() == QMetaType::QVariantMap;
-            });
-            if (!allEntries)
-                entries.clear();
-        }
-        QStringList descriptions;
-        for (const QVariant& entry : std::as_const(entries)) {
-            QString text = describeCalendarEntry(entry.toMap());
-            if (!text.isEmpty())
-                descriptions.append(std::move(text));
-        }
-        if (!descriptions.isEmpty())
-            return descriptions.join(u'；');
-    }
-
-    const auto interval = plist.constFind(QStringLiteral("StartInterval"));
-    if (interval != plist.constEnd()) {
-        if (const std::optional<qint64> seconds = integerValue(*interval); seconds && *seconds >= 1)
-            return QStringLiteral("每隔 ") + humanInterval(*seconds);
-    }
-    return std::nullopt;
+    return scheduleOf(VariantView(plist));
 }
 
 QString describeCalendarEntry(const QVariantMap& entry)
 {
-    const std::optional<qint64> weekday = integerAt(entry, QStringLiteral("Weekday"));
-    const std::optional<qint64> day = integerAt(entry, QStringLiteral("Day"));
-    const std::optional<qint64> month = integerAt(entry, QStringLiteral("Month"));
-    const std::optional<qint64> hour = integerAt(entry, QStringLiteral("Hour"));
-    const std::optional<qint64> minute = integerAt(entry, QStringLiteral("Minute"));
-
-    QString text;
-    if (month && day) {
-        text = QStringLiteral("每年%1月%2日 ").arg(*month).arg(*day);
-    } else if (weekday) {
-        static const char16_t* const names[] = {u"周日", u"周一", u"周二", u"周三",
-                                                u"周四", u"周五", u"周六", u"周日"};
-        if (*weekday >= 0 && *weekday <= 7)
-            text = QString::fromUtf16(names[*weekday]);
-        else
-            text = QStringLiteral("周") + QString::number(*weekday);
-        text += u' ';
-    } else if (day) {
-        text = QStringLiteral("每月 %1 日 ").arg(*day);
-    } else {
-        text = QStringLiteral("每天 ");
-    }
-
-    if (hour) {
-        text += QString::asprintf("%02lld:%02lld", static_cast<long long>(*hour),
-                                  static_cast<long long>(minute.value_or(0)));
-    } else if (minute) {
-        text += QStringLiteral("每小时第 %1 分").arg(*minute);
-    } else {
-        text += QStringLiteral("（每分钟）");
-    }
-
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    const auto blank = [&](qsizetype i) { return text[i] == u' ' || text[i] == u'\t'; };
-    while (begin < end && blank(begin))
-        ++begin;
-    while (end > begin && blank(end - 1))
-        --end;
-    return text.sliced(begin, end - begin);
+    return calendarEntryOf(VariantView(entry));
 }
 
 QString humanInterval(qint64 seconds)

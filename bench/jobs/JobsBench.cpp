@@ -1,0 +1,195 @@
+// list() over 1,000 definition files (half XML, half binary) and a 1,000-row job table, against
+// the time it takes just to read the same files' bytes. Prints the ratio of the two and fails
+// when listing takes more than three times as long as reading.
+
+#include "LaunchctlManager.h"
+#include "LaunchctlParsing.h"
+#include "ProcessRunner.h"
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <plist/plist.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+namespace {
+
+constexpr int jobCount = 1000;
+
+struct Fixture {
+    QTemporaryDir root;
+    QStringList folders;
+    QStringList files;
+
+    Fixture()
+    {
+        for (const char* folder :
+             {"home/Library/LaunchAgents", "Library/LaunchAgents", "Library/LaunchDaemons",
+              "System/Library/LaunchAgents", "System/Library/LaunchDaemons"}) {
+            folders.append(root.filePath(QString::fromLatin1(folder)));
+            QDir().mkpath(folders.last());
+        }
+        QByteArray table = "PID\tStatus\tLabel\n";
+        for (int i = 0; i < jobCount; ++i) {
+            const QByteArray label = "com.bench.Job" + QByteArray::number((i * 7919) % jobCount);
+            table += (i % 3 == 0 ? QByteArray::number(1000 + i) : QByteArray("-")) + '\t' +
+                     QByteArray::number(i % 5 - 2) + '\t' + label + '\n';
+            files.append(folders[i % 5] + '/' + QString::fromLatin1(label) + ".plist");
+            write(files.last(), definition(label, i), i % 2 == 0);
+        }
+        writeBytes(root.filePath("table"), table);
+        const QString tool = root.filePath("launchctl");
+        writeBytes(tool,
+                   "#!/bin/sh\nexec cat '" + QFile::encodeName(root.filePath("table")) + "'\n");
+        QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
+        Platform::testing::setLaunchctlPath(tool);
+        Platform::testing::setLaunchdFolders(folders);
+    }
+
+    static plist_t definition(const QByteArray& label, int i)
+    {
+        plist_t dict = plist_new_dict();
+        plist_dict_set_item(dict, "Label", plist_new_string(label.constData()));
+        plist_t args = plist_new_array();
+        for (const char* arg : {"/usr/local/bin/tool", "--config", "/etc/tool.conf", "--quiet"})
+            plist_array_append_item(args, plist_new_string(arg));
+        plist_dict_set_item(dict, "ProgramArguments", args);
+        plist_dict_set_item(dict, "RunAtLoad", plist_new_bool(1));
+        plist_dict_set_item(dict, "StandardOutPath", plist_new_string("/tmp/tool.log"));
+        if (i % 4 == 0) {
+            plist_dict_set_item(dict, "StartInterval", plist_new_uint(3600));
+        } else {
+            plist_t entries = plist_new_array();
+            for (int hour : {9, 21}) {
+                plist_t entry = plist_new_dict();
+                plist_dict_set_item(entry, "Weekday", plist_new_uint(static_cast<uint64_t>(i % 7)));
+                plist_dict_set_item(entry, "Hour", plist_new_uint(static_cast<uint64_t>(hour)));
+                plist_dict_set_item(entry, "Minute", plist_new_uint(30));
+                plist_array_append_item(entries, entry);
+            }
+            plist_dict_set_item(dict, "StartCalendarInterval", entries);
+        }
+        return dict;
+    }
+
+    static void write(const QString& path, plist_t node, bool binary)
+    {
+        char* data = nullptr;
+        uint32_t length = 0;
+        (binary ? plist_to_bin : plist_to_xml)(node, &data, &length);
+        writeBytes(path, QByteArray(data, static_cast<qsizetype>(length)));
+        std::free(data);
+        plist_free(node);
+    }
+
+    static void writeBytes(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            std::abort();
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture instance;
+    return instance;
+}
+
+void BM_ReadDefinitionBytes(benchmark::State& state)
+{
+    const QStringList& files = fixture().files;
+    for (auto _ : state) {
+        qint64 total = 0;
+        for (const QString& path : files) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                total += file.readAll().size();
+        }
+        benchmark::DoNotOptimize(total);
+    }
+}
+BENCHMARK(BM_ReadDefinitionBytes)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_ListJobs(benchmark::State& state)
+{
+    fixture();
+    for (auto _ : state) {
+        const QList<LaunchdJob> jobs = LaunchctlManager::list();
+        if (jobs.size() != jobCount || !jobs.front().schedule) {
+            state.SkipWithError("the listing did not find every job with its schedule");
+            break;
+        }
+        benchmark::DoNotOptimize(jobs);
+    }
+}
+BENCHMARK(BM_ListJobs)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+// The two halves of list(), for finding where its time goes.
+void BM_DiscoverDefinitions(benchmark::State& state)
+{
+    fixture();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(LaunchctlManager::discoverPlistPaths());
+}
+BENCHMARK(BM_DiscoverDefinitions)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_RunLaunchctlList(benchmark::State& state)
+{
+    fixture();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ProcessRunner::run(Platform::launchctlPath(), {"list"}));
+}
+BENCHMARK(BM_RunLaunchctlList)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// Keeps each benchmark's time per iteration so that the two can be compared afterwards.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> realTime;
+    std::map<std::string, double> cpuTime;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                realTime[run.run_name.function_name] = run.GetAdjustedRealTime();
+                cpuTime[run.run_name.function_name] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto list = reporter.realTime.find("BM_ListJobs");
+    const auto read = reporter.realTime.find("BM_ReadDefinitionBytes");
+    if (list == reporter.realTime.end() || read == reporter.realTime.end())
+        return 0;
+    const double ratio = list->second / read->second;
+    std::printf("list() / reading the files: %.2fx in real time (limit 3x), %.2fx in CPU time\n",
+                ratio,
+                reporter.cpuTime["BM_ListJobs"] / reporter.cpuTime["BM_ReadDefinitionBytes"]);
+    return ratio <= 3.0 ? 0 : 1;
+}
