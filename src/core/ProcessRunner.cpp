@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -183,7 +184,9 @@ Result run(const QString& executablePath, const QStringList& arguments)
 Result run(const QString& executablePath, const QStringList& arguments,
            std::chrono::milliseconds timeLimit)
 {
-    const Clock::time_point deadline = Clock::now() + timeLimit;
+    // A limit of centuries means none; clamping keeps the deadline from overflowing the clock.
+    constexpr std::chrono::milliseconds longestLimit = std::chrono::hours(24 * 365 * 100);
+    const Clock::time_point deadline = Clock::now() + std::min(timeLimit, longestLimit);
 
     // A NUL cannot cross into a C string: the path or argument would silently be cut short.
     if (executablePath.contains(QChar(u'\0')))

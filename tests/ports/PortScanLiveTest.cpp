@@ -1,4 +1,5 @@
 #include "PortScanner.h"
+#include "PortScannerParsing.h"
 #include "Printing.h"
 #include "platform/Platform.h"
 
@@ -259,4 +260,40 @@ TEST(PortScanLive, MissingToolGivesAnEmptyList)
     const auto ports = PortScanner::scan();
     Platform::testing::setLsofPath(std::nullopt);
     EXPECT_TRUE(ports.isEmpty());
+}
+
+TEST(PortScanLive, WorkingDirectoryQueryRunsOnceForAllProcessesAndOnlyWhenNeeded)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString log = dir.filePath(QStringLiteral("calls"));
+    const QString tool = dir.filePath(QStringLiteral("lsof"));
+    QFile script(tool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\nprintf 'p12\\nfcwd\\nn/srv/twelve\\n'\n")
+            .arg(log)
+            .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Platform::testing::setLsofPath(tool);
+
+    QList<ServicePort> orphans{
+        ServicePort{QUuid::createUuid(), 80, "TCP", "*", 0, "", "", {}, {}, {}}};
+    PortScanner::detail::enrichWithWorkingDir(orphans);
+    EXPECT_FALSE(QFile::exists(log));
+    EXPECT_EQ(orphans[0].workingDir, std::nullopt);
+
+    QList<ServicePort> ports;
+    for (qint32 pid : {12, 13, 12, 0, 12})
+        ports.append(ServicePort{QUuid::createUuid(), 80, "TCP", "*", pid, "", "", {}, {}, {}});
+    PortScanner::detail::enrichWithWorkingDir(ports);
+    Platform::testing::setLsofPath(std::nullopt);
+
+    QFile calls(log);
+    ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
+    EXPECT_EQ(calls.readAll(), QByteArray("-a -d cwd -p 12,13 -Fpn\n"));
+    for (const auto& port : ports)
+        EXPECT_EQ(port.workingDir,
+                  port.pid == 12 ? std::optional<QString>("/srv/twelve") : std::nullopt);
 }

@@ -131,6 +131,11 @@ TEST(ProcessRunner, TimeLimitKillsAndReapsTheChild)
     EXPECT_EQ(silent.status, -1);
     EXPECT_EQ(silent.stdErr, QStringLiteral("进程运行超时 /bin/sh: 超过 1 秒未结束，已终止"));
     EXPECT_FALSE(hasUnreapedChild());
+
+    // A limit too long for the clock is no limit at all, not an overflow.
+    const auto unbounded = ProcessRunner::run(sh, {QStringLiteral("-c"), QStringLiteral("echo ok")},
+                                              std::chrono::milliseconds::max());
+    EXPECT_EQ(unbounded, (ProcessRunner::Result{QStringLiteral("ok\n"), QString(), 0}));
 }
 
 TEST(ProcessRunner, LeavesNoDescriptorOrZombieBehindAcrossThreads)
