@@ -277,6 +277,7 @@ PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_share
         updateStatus();
     });
 
+    updateColors();
     updateLoading();
     updateStatus();
     updateBanner();
@@ -315,7 +316,7 @@ void PortsView::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
-        updateSymbol();
+        updateColors();
 }
 
 QWidget* PortsView::makeToolbar()
@@ -327,7 +328,6 @@ QWidget* PortsView::makeToolbar()
 
     m_symbol = new QLabel(bar);
     m_symbol->setObjectName(QStringLiteral("toolbarSymbol"));
-    updateSymbol();
     row->addWidget(m_symbol, 0, Qt::AlignVCenter);
 
     auto* title = new QLabel(QStringLiteral("后台服务 / 端口"), bar);
@@ -373,14 +373,12 @@ QWidget* PortsView::makeStatusBar()
 
     m_status = new QLabel(bar);
     m_status->setObjectName(QStringLiteral("statusText"));
-    setTextColor(m_status, Style::secondary(palette()));
     row->addWidget(m_status, 0, Qt::AlignVCenter);
     row->addStretch(1);
 
-    auto* hint = new QLabel(QStringLiteral("提示：终止其他用户/系统进程需以管理员身份运行"), bar);
-    hint->setObjectName(QStringLiteral("statusHint"));
-    setTextColor(hint, Style::tertiary(palette()));
-    row->addWidget(hint, 0, Qt::AlignVCenter);
+    m_hint = new QLabel(QStringLiteral("提示：终止其他用户/系统进程需以管理员身份运行"), bar);
+    m_hint->setObjectName(QStringLiteral("statusHint"));
+    row->addWidget(m_hint, 0, Qt::AlignVCenter);
     return bar;
 }
 
@@ -457,12 +455,14 @@ void PortsView::setUpTable()
     connect(m_table, &QTableView::customContextMenuRequested, this, &PortsView::showContextMenu);
 }
 
-void PortsView::updateSymbol()
+void PortsView::updateColors()
 {
-    if (!m_symbol)
+    if (!m_symbol || !m_status || !m_hint)
         return;
     m_symbol->setPixmap(
         Symbols::icon(QStringLiteral("network"), Style::accent(palette())).pixmap(18, 18));
+    setTextColor(m_status, Style::secondary(palette()));
+    setTextColor(m_hint, Style::tertiary(palette()));
 }
 
 void PortsView::updateLoading()

@@ -52,11 +52,12 @@ private:
     QTableView* m_table = nullptr;
     QProgressBar* m_busy = nullptr;
     QLabel* m_status = nullptr;
+    QLabel* m_hint = nullptr;
 
     QWidget* makeToolbar();
     QWidget* makeStatusBar();
     void setUpTable();
-    void updateSymbol();
+    void updateColors();
     void updateLoading();
     void updateStatus();
     void updateBanner();

@@ -1,3 +1,4 @@
+#include "AppIconProvider.h"
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "Style.h"
@@ -5,9 +6,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -86,6 +90,30 @@ TEST(Symbols, TintPaintsTheShapesInTheGivenColour)
     EXPECT_EQ(other, 0);
 }
 
+TEST(Symbols, PlainSymbolsFollowThePaletteOfTheMoment)
+{
+    const QPalette original = QGuiApplication::palette();
+    const QIcon icon = Symbols::icon("xmark");
+    auto brightest = [&] {
+        const QImage image = icon.pixmap(18, 18).toImage().convertToFormat(QImage::Format_ARGB32);
+        int best = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) > 200)
+                    best = std::max(best, qGray(image.pixel(x, y)));
+        return best;
+    };
+    QPalette dark = original;
+    dark.setColor(QPalette::WindowText, Qt::white);
+    QApplication::setPalette(dark);
+    EXPECT_GT(brightest(), 230);
+    QPalette light = original;
+    light.setColor(QPalette::WindowText, Qt::black);
+    QApplication::setPalette(light);
+    EXPECT_LT(brightest(), 30);
+    QApplication::setPalette(original);
+}
+
 TEST(ErrorBanner, ShowsTheMessageSelectableAndDismissesThroughItsOwner)
 {
     int dismissed = 0;
@@ -141,4 +169,48 @@ TEST(DesktopServices, CopyReplacesTheClipboardWithPlainText)
     DesktopServices::copyText("8080");
     EXPECT_EQ(clipboard->text(), "8080");
     EXPECT_EQ(clipboard->mimeData()->formats(), QStringList{"text/plain"});
+}
+
+TEST(AppIconProvider, FindsTheInstalledApplicationOfABundleIdentifier)
+{
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    ASSERT_TRUE(QDir(data.path()).mkpath("applications"));
+
+    QImage square(32, 32, QImage::Format_ARGB32);
+    square.fill(QColor(0, 128, 255));
+    const QString iconPath = data.filePath("shop.png");
+    ASSERT_TRUE(square.save(iconPath));
+    auto writeEntry = [&](const QString& id, const QString& icon) {
+        QFile file(data.filePath("applications/" + id + ".desktop"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("[Desktop Entry]\nType=Application\nName=" + id + "\nExec=/bin/true\n" +
+                    (icon.isEmpty() ? QString() : "Icon=" + icon + "\n"))
+                       .toUtf8());
+    };
+    writeEntry("org.example.Shop", iconPath);
+    writeEntry("org.example.Themed", "utilities-terminal");
+    writeEntry("org.example.Plain", "");
+
+    // This test process is no desktop application, so the bundle identifier decides.
+    const qint32 pid = static_cast<qint32>(QCoreApplication::applicationPid());
+    const auto fromFile = AppIconProvider::icon(QString("org.example.Shop"), pid);
+    ASSERT_TRUE(fromFile.has_value());
+    EXPECT_EQ(fromFile->pixmap(18, 18).toImage().pixelColor(9, 9), QColor(0, 128, 255));
+    const auto themed = AppIconProvider::icon(QString("org.example.Themed"), pid);
+    ASSERT_TRUE(themed.has_value());
+    EXPECT_GT(paintedPixels(*themed, 18), 18);
+    // An installed application without an icon of its own still gets one.
+    const auto plain = AppIconProvider::icon(QString("org.example.Plain"), pid);
+    ASSERT_TRUE(plain.has_value());
+    EXPECT_FALSE(plain->isNull());
+
+    EXPECT_FALSE(AppIconProvider::icon(QString("org.example.Missing"), pid).has_value());
+    EXPECT_FALSE(AppIconProvider::icon(std::nullopt, pid).has_value());
+
+    if (previous.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", previous);
 }
