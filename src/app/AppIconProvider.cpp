@@ -1,5 +1,6 @@
 #include "AppIconProvider.h"
 
+#include "Symbols.h"
 #include "platform/Platform.h"
 
 #include <QFileInfo>
@@ -16,6 +17,7 @@ std::optional<QIcon> iconNamed(const QString& name)
         if (QFileInfo(name).isFile())
             icon = QIcon(name);
     } else {
+        Symbols::ensureIconTheme();
         icon = QIcon::fromTheme(name);
     }
     if (icon.isNull() || icon.pixmap(18, 18).isNull())
