@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "JobsTableModel.h"
+#include "RowWidgets.h"
 #include "Stores.h"
 #include "Style.h"
 #include "Symbols.h"
@@ -231,13 +232,13 @@ LaunchdView::LaunchdView(QWidget* parent)
     connect(m_store.get(), &LaunchdStore::isLoadingChanged, this, &LaunchdView::syncStatusBar);
     connect(m_store.get(), &LaunchdStore::lastErrorChanged, this, &LaunchdView::syncBanner);
     connect(m_model, &QAbstractItemModel::modelReset, this, &LaunchdView::syncStatusBar);
-    connect(m_model, &QAbstractItemModel::modelReset, this, &LaunchdView::rebuildActionCells);
 
     applyPaletteColours();
     syncToolbar();
     syncBanner();
     syncStatusBar();
-    rebuildActionCells();
+    new RowWidgets(*m_table, JobsTableModel::actions,
+                   [this](int row) { return buildActionCell(m_model->job(row)); });
 }
 
 LaunchdView::~LaunchdView() = default;
@@ -421,13 +422,6 @@ QWidget* LaunchdView::buildActionCell(const LaunchdJob& job)
     }
     row->addStretch(1);
     return cell;
-}
-
-void LaunchdView::rebuildActionCells()
-{
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        m_table->setIndexWidget(m_model->index(row, JobsTableModel::actions),
-                                buildActionCell(m_model->job(row)));
 }
 
 void LaunchdView::syncToolbar()

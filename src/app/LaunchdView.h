@@ -58,7 +58,6 @@ private:
     void syncToolbar();
     void syncBanner();
     void syncStatusBar();
-    void rebuildActionCells();
 
     // Runs a launchctl action now; a failure goes to the banner, a success reloads the list.
     void perform(const LaunchdJob& job, Action action);

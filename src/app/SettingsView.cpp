@@ -3,6 +3,7 @@
 #include "AppSettings.h"
 #include "CommonPortsModel.h"
 #include "Numbers.h"
+#include "RowWidgets.h"
 #include "Style.h"
 #include "Symbols.h"
 #include "TableColumns.h"
@@ -82,10 +83,12 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     layout->addWidget(divider(this));
     layout->addWidget(buildFooter());
 
-    connect(m_model, &QAbstractItemModel::modelReset, this, &SettingsView::syncRows);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &SettingsView::syncCount);
     applyPaletteColours();
     setAddError(std::nullopt);
-    syncRows();
+    syncCount();
+    new RowWidgets(*m_table, CommonPortsModel::actions,
+                   [this](int row) { return buildRemoveButton(m_model->entry(row)); });
 }
 
 void SettingsView::changeEvent(QEvent* event)
@@ -217,21 +220,22 @@ QWidget* SettingsView::buildFooter()
     return bar;
 }
 
-void SettingsView::syncRows()
+QWidget* SettingsView::buildRemoveButton(const CommonPort& entry)
 {
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        const CommonPort entry = m_model->entry(row);
-        auto* remove = new QToolButton;
-        remove->setObjectName(QStringLiteral("remove"));
-        remove->setAutoRaise(true);
-        remove->setIcon(Symbols::icon(QStringLiteral("trash")));
-        remove->setIconSize(QSize(symbolSize, symbolSize));
-        remove->setText(QStringLiteral("删除"));
-        remove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        setTextColour(*remove, red());
-        connect(remove, &QToolButton::clicked, this, [this, entry] { m_settings.remove(entry); });
-        m_table->setIndexWidget(m_model->index(row, CommonPortsModel::actions), remove);
-    }
+    auto* remove = new QToolButton;
+    remove->setObjectName(QStringLiteral("remove"));
+    remove->setAutoRaise(true);
+    remove->setIcon(Symbols::icon(QStringLiteral("trash")));
+    remove->setIconSize(QSize(symbolSize, symbolSize));
+    remove->setText(QStringLiteral("删除"));
+    remove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setTextColour(*remove, red());
+    connect(remove, &QToolButton::clicked, this, [this, entry] { m_settings.remove(entry); });
+    return remove;
+}
+
+void SettingsView::syncCount()
+{
     m_count->setText(QStringLiteral("共 %1 个常用端口").arg(m_model->rowCount()));
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 class AppSettings;
+struct CommonPort;
 class CommonPortsModel;
 class QLabel;
 class QLineEdit;
@@ -50,5 +51,6 @@ private:
     void applyPaletteColours();
     void setAddError(const std::optional<QString>& message);
     void askToReset();
-    void syncRows();
+    void syncCount();
+    QWidget* buildRemoveButton(const CommonPort& entry);
 };

@@ -82,6 +82,7 @@ protected:
     }
     QToolButton* button(int row, const char* which)
     {
+        table().scrollTo(model().index(row, actions));
         QWidget* cellWidget = table().indexWidget(model().index(row, actions));
         return cellWidget ? cellWidget->findChild<QToolButton*>(which) : nullptr;
     }

@@ -79,6 +79,11 @@ protected:
         note().setText(noteText);
     }
     QMessageBox* confirmation() { return view->findChild<QMessageBox*>("confirmReset"); }
+    QToolButton* removeButton(int row)
+    {
+        table().scrollTo(model().index(row, 2));
+        return qobject_cast<QToolButton*>(table().indexWidget(model().index(row, 2)));
+    }
 };
 
 TEST_F(SettingsScreen, RejectsInvalidPortsWithTheirMessageAndKeepsTheFields)
@@ -151,7 +156,7 @@ TEST_F(SettingsScreen, DeleteRemovesTheRowAtOnce)
 {
     const int row = rowOf(8888);
     ASSERT_GE(row, 0);
-    auto* remove = qobject_cast<QToolButton*>(table().indexWidget(model().index(row, 2)));
+    QToolButton* remove = removeButton(row);
     ASSERT_TRUE(remove);
     EXPECT_EQ(remove->text(), "删除");
     remove->click();
@@ -160,11 +165,23 @@ TEST_F(SettingsScreen, DeleteRemovesTheRowAtOnce)
     EXPECT_EQ(count(), "共 16 个常用端口");
     // The other rows' buttons still remove their own entries.
     QCoreApplication::processEvents();
-    auto* next = qobject_cast<QToolButton*>(table().indexWidget(model().index(row, 2)));
     const QString nextPort = cell(row, 0);
-    next->click();
+    removeButton(row)->click();
     EXPECT_EQ(rowOf(nextPort.toLongLong()), -1);
     EXPECT_EQ(count(), "共 15 个常用端口");
+
+    // In a list longer than the screen, rows scrolled into view get their own buttons.
+    QList<CommonPort> many;
+    for (int port = 20000; port < 20300; ++port)
+        many.append(CommonPort{port, {}});
+    settings->setCommonPorts(many);
+    EXPECT_EQ(count(), "共 300 个常用端口");
+    for (int last = 299; last >= 297; --last) {
+        ASSERT_TRUE(removeButton(last));
+        removeButton(last)->click();
+        EXPECT_EQ(model().rowCount(), last);
+        EXPECT_FALSE(settings->portNumbers().contains(20000 + last));
+    }
 }
 
 TEST_F(SettingsScreen, ResetAsksFirstAndRestoresTheDefaults)

@@ -1,0 +1,108 @@
+// The scheduled-jobs and settings screens, offscreen: a search keystroke on a large job list and
+// an add or delete on a long common-ports list, each until the table has repainted.
+#include "AppSettings.h"
+#include "LaunchdView.h"
+#include "SettingsView.h"
+#include "Stores.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+QList<LaunchdJob> manyJobs(int count)
+{
+    QList<LaunchdJob> jobs;
+    jobs.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        LaunchdJob job;
+        job.id = QUuid::createUuid();
+        job.label = QStringLiteral("com.vendor%1.job-%2").arg(i % 37).arg(i);
+        if (i % 4 == 0)
+            job.pid = 1000 + i;
+        job.lastExitStatus = i % 9 == 0 ? -15 : 0;
+        job.domain = LaunchdJob::Domain::userAgent;
+        job.plistPath = QStringLiteral("/home/dev/Library/LaunchAgents/%1.plist").arg(job.label);
+        job.program = QStringLiteral("/usr/local/bin/tool-%1 --run --config /etc/tool/%2.conf")
+                          .arg(i % 53)
+                          .arg(i);
+        job.schedule = QStringLiteral("每天 %1:%2").arg(i % 24, 2, 10, QLatin1Char('0')).arg("00");
+        jobs.append(job);
+    }
+    return jobs;
+}
+
+// One iteration is one keystroke: alternately a digit that narrows the list and Backspace.
+void BM_JobsSearchKeystroke(benchmark::State& state)
+{
+    LaunchdView view;
+    view.store().setListerForTesting([jobs = manyJobs(int(state.range(0)))] { return jobs; });
+    view.resize(1300, 800);
+    view.show();
+    if (!QTest::qWaitFor([&] { return !view.store().isLoading(); }, 10000))
+        std::abort();
+    auto* search = view.findChild<QLineEdit*>("search");
+    auto* table = view.findChild<QTableView*>("jobs");
+    QTest::keyClicks(search, "job-");
+    bool narrow = true;
+    for (auto _ : state) {
+        if (narrow)
+            QTest::keyClick(search, '1');
+        else
+            QTest::keyClick(search, Qt::Key_Backspace);
+        table->viewport()->repaint();
+        narrow = !narrow;
+    }
+    state.counters["rows"] = table->model()->rowCount();
+}
+BENCHMARK(BM_JobsSearchKeystroke)->Arg(50)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// One iteration adds a port through the add row and deletes it with its row button.
+void BM_SettingsAddAndDelete(benchmark::State& state)
+{
+    std::unique_ptr<AppSettings> settings = AppSettings::createForTesting();
+    QList<CommonPort> ports;
+    for (int i = 0; i < state.range(0); ++i)
+        ports.append(CommonPort{10000 + 2 * i, QStringLiteral("service %1").arg(i)});
+    settings->setCommonPorts(ports);
+    SettingsView view(*settings);
+    view.resize(900, 700);
+    view.show();
+    auto* port = view.findChild<QLineEdit*>("port");
+    auto* table = view.findChild<QTableView*>("commonPorts");
+    for (auto _ : state) {
+        port->setText(QStringLiteral("10001"));
+        QTest::keyClick(port, Qt::Key_Return);
+        table->viewport()->repaint();
+        qobject_cast<QToolButton*>(table->indexWidget(table->model()->index(1, 2)))->click();
+        table->viewport()->repaint();
+    }
+    state.counters["rows"] = table->model()->rowCount();
+}
+BENCHMARK(BM_SettingsAddAndDelete)->Arg(17)->Arg(300)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The benchmark's settings never touch the real configuration.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,46 @@
+#include "RowWidgets.h"
+
+#include <QEvent>
+#include <QScrollBar>
+#include <QTableView>
+
+RowWidgets::RowWidgets(QTableView& view, int column, Factory factory)
+    : QObject(&view), m_view(view), m_column(column), m_factory(std::move(factory))
+{
+    connect(view.model(), &QAbstractItemModel::modelReset, this, &RowWidgets::fillVisibleRows);
+    connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &RowWidgets::fillVisibleRows);
+    view.viewport()->installEventFilter(this);
+    fillVisibleRows();
+}
+
+bool RowWidgets::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view.viewport() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        fillVisibleRows();
+    return QObject::eventFilter(watched, event);
+}
+
+void RowWidgets::fillVisibleRows()
+{
+    // A hidden table has no rows on screen; it also may be on its way out, its parents half
+    // gone. Showing it fills the rows.
+    if (!m_view.isVisible())
+        return;
+    QAbstractItemModel* model = m_view.model();
+    const int rows = model->rowCount();
+    if (rows == 0)
+        return;
+    int first = m_view.rowAt(0);
+    if (first < 0)
+        first = 0;
+    int last = m_view.rowAt(m_view.viewport()->height() - 1);
+    if (last < 0)
+        last = rows - 1;
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = model->index(row, m_column);
+        if (!m_view.indexWidget(index))
+            m_view.setIndexWidget(index, m_factory(row));
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class QTableView;
+class QWidget;
+
+// Puts a widget into one column of a table's rows, made only for the rows on screen as they
+// scroll into view, so that a long list costs no more than a screenful of widgets.
+class RowWidgets : public QObject {
+    Q_OBJECT
+
+public:
+    using Factory = std::function<QWidget*(int row)>;
+
+    // The table must have its model; the widgets follow every reset of it.
+    RowWidgets(QTableView& view, int column, Factory factory);
+
+    // Fills the rows now on screen that have no widget yet; nothing while the table is hidden.
+    void fillVisibleRows();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QTableView& m_view;
+    int m_column;
+    Factory m_factory;
+};
