@@ -131,16 +131,6 @@ bool hasEscape(QStringView value)
     return std::any_of(value.begin(), value.end(), [](QChar c) { return c == u'\\' || c == u'^'; });
 }
 
-// Lines that start with "n", the first line included.
-qsizetype countNameLines(QStringView text)
-{
-    qsizetype count = !text.isEmpty() && text.front() == u'n';
-    const char16_t* data = text.utf16();
-    for (qsizetype at = 0; at + 1 < text.size(); ++at)
-        count += (data[at] == u'\n') & (data[at + 1] == u'n');
-    return count;
-}
-
 struct AddressParts {
     QStringView host;
     qint64 port;
@@ -266,17 +256,31 @@ class SeenKeys {
 public:
     SeenKeys() { select(0); }
 
-    // At every change of the current process.
+    // At every change of the current process. lsof lists processes by ascending pid within a run,
+    // so most new processes go at the end of a sorted list; the rest are found by bisection or,
+    // when out of order, in a hash.
     void select(qint32 pid)
     {
-        const auto it = groupOf_.constFind(pid);
-        if (it != groupOf_.cend()) {
-            current_ = *it;
+        if (ascending_.empty() || pid > ascending_.back().first) {
+            current_ = newGroup();
+            ascending_.emplace_back(pid, current_);
             return;
         }
-        current_ = groups_.size();
-        groups_.emplace_back();
-        groupOf_.insert(pid, current_);
+        const auto it = std::lower_bound(ascending_.begin(), ascending_.end(), pid,
+                                         [](const std::pair<qint32, size_t>& entry, qint32 wanted) {
+                                             return entry.first < wanted;
+                                         });
+        if (it != ascending_.end() && it->first == pid) {
+            current_ = it->second;
+            return;
+        }
+        const auto other = others_.constFind(pid);
+        if (other != others_.cend()) {
+            current_ = *other;
+            return;
+        }
+        current_ = newGroup();
+        others_.insert(pid, current_);
     }
 
     // True when the current process had no record with this port and protocol yet.
@@ -313,18 +317,26 @@ private:
         std::unique_ptr<std::unordered_set<Key, KeyHash>> large;
     };
 
+    size_t newGroup()
+    {
+        groups_.emplace_back();
+        return groups_.size() - 1;
+    }
+
     std::vector<Group> groups_;
-    QHash<qint32, size_t> groupOf_;
+    std::vector<std::pair<qint32, size_t>> ascending_;
+    QHash<qint32, size_t> others_;
     size_t current_ = 0;
 };
 
 // The running state of one parse over the listing's field output.
 class ListingParser {
 public:
-    // Every record comes from an "n" line: their count bounds the number of records.
-    explicit ListingParser(qsizetype nameLines)
+    // A socket takes some 32 characters or more of the listing (its t, P and n lines): enough room
+    // for the usual case without a pass over the text to count.
+    explicit ListingParser(qsizetype outputSize)
     {
-        records_.reserve(nameLines);
+        records_.reserve(outputSize / 32 + 1);
         protocolIndex_ = intern(QStringLiteral("TCP"));
         defaultProtocolIndex_ = protocolIndex_;
     }
@@ -608,7 +620,7 @@ void sortByPortAndProtocol(QList<ServicePort>& ports)
 
 QList<ServicePort> parse(const QString& output)
 {
-    detail::ListingParser parser(detail::countNameLines(output));
+    detail::ListingParser parser(output.size());
     detail::forEachLine(output, [&](QStringView line) { parser.line(line); });
     return parser.take();
 }
