@@ -10,6 +10,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -196,6 +197,7 @@ void PortsTableModel::setSortOrder(const QList<SortKey>& order)
     if (order == m_sortOrder)
         return;
     m_sortOrder = order;
+    m_rank.clear();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     QList<QUuid> ids;
@@ -243,65 +245,54 @@ void PortsTableModel::reload()
 void PortsTableModel::rebuildKeys()
 {
     const QCollator collator = makeCollator();
+    m_all = m_store.ports();
+    m_indexOf.clear();
+    m_indexOf.reserve(m_all.size());
     m_keys.clear();
-    m_keys.reserve(m_store.ports().size());
-    for (const ServicePort& p : m_store.ports()) {
-        m_keys.insert(p.id, TextKeys{collator.sortKey(p.networkProtocol),
-                                     collator.sortKey(p.displayName()),
-                                     collator.sortKey(p.workingDirSortKey()),
-                                     collator.sortKey(p.address), collator.sortKey(p.user)});
+    m_keys.reserve(static_cast<size_t>(m_all.size()));
+    for (qsizetype i = 0; i < m_all.size(); ++i) {
+        const ServicePort& p = m_all.at(i);
+        m_indexOf.insert(p.id, static_cast<int>(i));
+        m_keys.push_back(TextKeys{collator.sortKey(p.networkProtocol),
+                                  collator.sortKey(p.displayName()),
+                                  collator.sortKey(p.workingDirSortKey()),
+                                  collator.sortKey(p.address), collator.sortKey(p.user)});
     }
+    m_rank.clear();
 }
 
-void PortsTableModel::sortRows()
+void PortsTableModel::rankAll()
 {
-    const qsizetype count = m_filtered.size();
-    m_order.resize(static_cast<size_t>(count));
-    for (qsizetype i = 0; i < count; ++i)
-        m_order[static_cast<size_t>(i)] = static_cast<int>(i);
+    const size_t count = m_keys.size();
+    std::vector<int> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = static_cast<int>(i);
 
-    // Records always come from the store's last scan, so each has its keys; look them up once.
-    std::vector<const TextKeys*> keys(static_cast<size_t>(count), nullptr);
-    bool needsText = false;
-    for (const SortKey& key : m_sortOrder)
-        needsText = needsText || (key.column != port && key.column != pid);
-    if (needsText) {
-        for (qsizetype i = 0; i < count; ++i) {
-            const auto found = m_keys.constFind(m_filtered.at(i).id);
-            keys[static_cast<size_t>(i)] = found == m_keys.constEnd() ? nullptr : &*found;
-        }
-    }
-
-    const auto compareText = [&](const QCollatorSortKey TextKeys::*member, int a, int b) {
-        const TextKeys* ka = keys[static_cast<size_t>(a)];
-        const TextKeys* kb = keys[static_cast<size_t>(b)];
-        if (!ka || !kb)
-            return compareNumbers(ka != nullptr, kb != nullptr);
-        return (ka->*member).compare(kb->*member);
-    };
     const auto compare = [&](const SortKey& key, int a, int b) {
-        const ServicePort& pa = m_filtered.at(a);
-        const ServicePort& pb = m_filtered.at(b);
+        const ServicePort& pa = m_all.at(a);
+        const ServicePort& pb = m_all.at(b);
+        const TextKeys& ka = m_keys[static_cast<size_t>(a)];
+        const TextKeys& kb = m_keys[static_cast<size_t>(b)];
         switch (key.column) {
         case port:
             return compareNumbers(pa.port, pb.port);
         case pid:
             return compareNumbers(pa.pid, pb.pid);
         case protocol:
-            return compareText(&TextKeys::protocol, a, b);
+            return ka.protocol.compare(kb.protocol);
         case application:
-            return compareText(&TextKeys::displayName, a, b);
+            return ka.displayName.compare(kb.displayName);
         case directory:
-            return compareText(&TextKeys::workingDir, a, b);
+            return ka.workingDir.compare(kb.workingDir);
         case address:
-            return compareText(&TextKeys::address, a, b);
+            return ka.address.compare(kb.address);
         case user:
-            return compareText(&TextKeys::user, a, b);
+            return ka.user.compare(kb.user);
         default:
             return 0;
         }
     };
-    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         for (const SortKey& key : m_sortOrder) {
             const int result = compare(key, a, b);
             if (result != 0)
@@ -309,6 +300,29 @@ void PortsTableModel::sortRows()
         }
         return false;
     });
+    m_rank.assign(count, 0);
+    for (size_t place = 0; place < count; ++place)
+        m_rank[static_cast<size_t>(order[place])] = static_cast<int>(place);
+}
+
+void PortsTableModel::sortRows()
+{
+    if (m_rank.size() != m_keys.size() || m_rank.empty())
+        rankAll();
+    // The filtered rows keep the scan's order, so ordering them by their places in the whole
+    // sorted list is the same stable sort as sorting them by themselves.
+    const qsizetype count = m_filtered.size();
+    std::vector<std::pair<int, int>> places(static_cast<size_t>(count));
+    for (qsizetype i = 0; i < count; ++i) {
+        const int index = m_indexOf.value(m_filtered.at(i).id, -1);
+        const int place =
+            index < 0 ? std::numeric_limits<int>::max() : m_rank[static_cast<size_t>(index)];
+        places[static_cast<size_t>(i)] = {place, static_cast<int>(i)};
+    }
+    std::sort(places.begin(), places.end());
+    m_order.resize(static_cast<size_t>(count));
+    for (size_t i = 0; i < places.size(); ++i)
+        m_order[i] = places[i].second;
 }
 
 std::optional<QIcon> PortsTableModel::iconFor(const ServicePort& record) const

@@ -74,8 +74,13 @@ private:
     PortsStore& m_store;
     QList<SortKey> m_sortOrder;
     QList<ServicePort> m_filtered;
-    // Collation keys of every record of the last scan, made once per scan.
-    QHash<QUuid, TextKeys> m_keys;
+    // The last scan's records, with their collation keys made once per scan (records never
+    // change), and each record's place in the whole list under the sort order, made once per
+    // scan and order: a keystroke then only orders the filtered rows by those places.
+    QList<ServicePort> m_all;
+    QHash<QUuid, int> m_indexOf;
+    std::vector<TextKeys> m_keys;
+    std::vector<int> m_rank;
     // m_order[row] indexes m_filtered.
     std::vector<int> m_order;
     QString m_loginName;
@@ -86,6 +91,7 @@ private:
     mutable QHash<QPair<qint32, QString>, std::optional<QIcon>> m_icons;
 
     void rebuildKeys();
+    void rankAll();
     void sortRows();
     std::optional<QIcon> iconFor(const ServicePort& record) const;
 };
