@@ -411,7 +411,8 @@ TEST_F(PortsScreen, HeaderClicksSortNumbersAndTexts)
     EXPECT_EQ(column(Column::port), QStringList({"9000", "8080", "443", "80"}));
     EXPECT_EQ(table().horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
 
-    // Texts: case-insensitive, digit runs by value; equal names keep the earlier order.
+    // Texts: case-insensitive, digit runs by value; equal names fall back to the port order
+    // chosen before.
     clickHeader(Column::application);
     EXPECT_EQ(column(Column::application), QStringList({"apache", "Node2", "Node2", "node10"}));
     EXPECT_EQ(column(Column::port), QStringList({"443", "9000", "80", "8080"}));
@@ -419,6 +420,10 @@ TEST_F(PortsScreen, HeaderClicksSortNumbersAndTexts)
     EXPECT_EQ(table().horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
     clickHeader(Column::application);
     EXPECT_EQ(column(Column::application), QStringList({"node10", "Node2", "Node2", "apache"}));
+    // Narrowing keeps the order.
+    QTest::keyClicks(view->findChild<QLineEdit*>(), "NODE");
+    EXPECT_EQ(column(Column::port), QStringList({"8080", "9000", "80"}));
+    view->findChild<QLineEdit*>()->clear();
 
     // The action column does not sort and leaves the indicator where it was.
     clickHeader(Column::action);
