@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -171,6 +172,33 @@ TEST(DesktopServices, CopyReplacesTheClipboardWithPlainText)
     EXPECT_EQ(clipboard->mimeData()->formats(), QStringList{"text/plain"});
 }
 
+// Receives what would go to the desktop's default application.
+class Opener : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+TEST(DesktopServices, OpenAndRevealFallBackToTheParentFolder)
+{
+    Opener opener;
+    QDesktopServices::setUrlHandler("file", &opener, "open");
+    DesktopServices::open("/srv/shop app");
+    ASSERT_EQ(opener.opened.size(), 1);
+    EXPECT_EQ(opener.opened.first(), QUrl::fromLocalFile("/srv/shop app"));
+
+    // No file manager answers here (no session bus, or none that owns the name): the folder that
+    // holds the directory opens instead.
+    DesktopServices::reveal("/srv/shop app/");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opener.opened.size() == 2; }, 8000));
+    EXPECT_EQ(opener.opened.value(1), QUrl::fromLocalFile("/srv"));
+    QDesktopServices::unsetUrlHandler("file");
+}
+
 TEST(AppIconProvider, FindsTheInstalledApplicationOfABundleIdentifier)
 {
     QTemporaryDir data;
@@ -214,3 +242,5 @@ TEST(AppIconProvider, FindsTheInstalledApplicationOfABundleIdentifier)
     else
         qputenv("XDG_DATA_HOME", previous);
 }
+
+#include "SharedUiTest.moc"
