@@ -10,14 +10,16 @@ RowWidgets::RowWidgets(QTableView& view, int column, Factory factory)
     connect(view.model(), &QAbstractItemModel::modelReset, this, &RowWidgets::fillVisibleRows);
     connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
             &RowWidgets::fillVisibleRows);
-    view.viewport()->installEventFilter(this);
+    m_viewport = view.viewport();
+    m_viewport->installEventFilter(this);
     fillVisibleRows();
 }
 
 bool RowWidgets::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view.viewport() &&
-        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    // Compared by address only: while the table is being destroyed its viewport still sends
+    // events, and the table must not be asked anything then.
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Show) && watched == m_viewport)
         fillVisibleRows();
     return QObject::eventFilter(watched, event);
 }

@@ -26,6 +26,7 @@ protected:
 
 private:
     QTableView& m_view;
+    QObject* m_viewport = nullptr;
     int m_column;
     Factory m_factory;
 };
