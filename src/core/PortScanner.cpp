@@ -344,7 +344,15 @@ public:
     void line(QStringView line)
     {
         const QStringView value = line.sliced(1);
-        switch (line.front().unicode()) {
+        const char16_t letter = line.front().unicode();
+        // A "u" line is looked at only when the next line is not an "L" line, which would set the
+        // user anyway: lsof writes both for every process, and the look-up is the dearer part.
+        if (pendingUid_) {
+            if (letter != u'L')
+                userId(*pendingUid_);
+            pendingUid_.reset();
+        }
+        switch (letter) {
         case u'p':
             pid_ = parseInt32Strict(value).value_or(0);
             seen_.select(pid_);
@@ -359,10 +367,7 @@ public:
             user_ = users_.share(value);
             break;
         case u'u':
-            if (user_.isEmpty() && !value.isEmpty()) {
-                if (const auto uid = parseUInt32Strict(value))
-                    user_ = cachedAccountName(*uid);
-            }
+            pendingUid_ = value;
             break;
         case u'P':
             protocol(value);
@@ -378,6 +383,14 @@ public:
     QList<ServicePort> take() { return std::move(records_); }
 
 private:
+    void userId(QStringView value)
+    {
+        if (user_.isEmpty() && !value.isEmpty()) {
+            if (const auto uid = parseUInt32Strict(value))
+                user_ = cachedAccountName(*uid);
+        }
+    }
+
     int intern(const QString& protocol)
     {
         const qsizetype at = protocols_.indexOf(protocol);
@@ -409,8 +422,16 @@ private:
         const QString& protocol = protocols_.at(protocolIndex_);
         if (!seen_.insert(address->port, protocolIndex_))
             return;
-        records_.emplaceBack(ids_.next(), address->port, protocol, sharedHost(address->host), pid_,
-                             command_, user_, std::nullopt, std::nullopt, std::nullopt);
+        // Built in place: a temporary record and its move would cost a good part of the parse.
+        // Texts are copied, then moved in: QString's copy assignment is an out-of-line call.
+        ServicePort& record = records_.emplaceBack();
+        record.id = ids_.next();
+        record.port = address->port;
+        record.networkProtocol = QString(protocol);
+        record.address = sharedHost(address->host);
+        record.pid = pid_;
+        record.command = QString(command_);
+        record.user = QString(user_);
     }
 
     // Hosts, commands and users repeat ("*", "127.0.0.1", "node", "root"): records share one copy
@@ -462,6 +483,7 @@ private:
     }
 
     qint32 pid_ = 0;
+    std::optional<QStringView> pendingUid_;
     QString command_;
     QString user_;
     QString rawProtocol_;
