@@ -51,7 +51,7 @@ void reveal(const QString& path)
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    call << QStringList{QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded())} << QString();
     // Asynchronous, so that a slow or absent file manager never blocks the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,

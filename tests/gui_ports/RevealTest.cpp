@@ -1,0 +1,99 @@
+#include "DesktopServices.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDesktopServices>
+#include <QProcess>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// A private session bus for this test program, started before anything connects to one.
+struct PrivateBus {
+    qint64 pid = 0;
+    QString address;
+
+    PrivateBus()
+    {
+        QProcess daemon;
+        daemon.start("/usr/bin/dbus-daemon",
+                     {"--session", "--fork", "--print-address=1", "--print-pid=1"});
+        if (!daemon.waitForFinished(5000))
+            return;
+        const QStringList lines = QString::fromUtf8(daemon.readAllStandardOutput()).split('\n');
+        if (lines.size() < 2)
+            return;
+        address = lines[0].trimmed();
+        pid = lines[1].trimmed().toLongLong();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    }
+    ~PrivateBus()
+    {
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
+} bus;
+
+// Stands in for the desktop's file manager, which does not exist on this machine.
+class FileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QList<QPair<QStringList, QString>> shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startupId)
+    {
+        shown.append({uris, startupId});
+    }
+};
+
+class Opener : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+TEST(Reveal, AsksTheFileManagerAndOpensTheParentOnlyWhenNoneAnswers)
+{
+    ASSERT_FALSE(bus.address.isEmpty()) << "dbus-daemon did not start";
+    Opener opener;
+    QDesktopServices::setUrlHandler("file", &opener, "open");
+
+    // No file manager on the bus yet: the parent folder opens.
+    DesktopServices::reveal("/srv/shop app");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opener.opened.isEmpty(); }, 8000));
+    EXPECT_EQ(opener.opened.first(), QUrl::fromLocalFile("/srv"));
+
+    FileManager manager;
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "file-manager");
+    ASSERT_TRUE(service.isConnected());
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/FileManager1", &manager,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
+
+    DesktopServices::reveal("/srv/shop app");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !manager.shown.isEmpty(); }, 8000));
+    EXPECT_EQ(manager.shown.first().first, QStringList{"file:///srv/shop%20app"});
+    EXPECT_EQ(manager.shown.first().second, "");
+    QTest::qWait(100);
+    EXPECT_EQ(opener.opened.size(), 1);
+
+    service.unregisterService("org.freedesktop.FileManager1");
+    QDBusConnection::disconnectFromBus("file-manager");
+    QDesktopServices::unsetUrlHandler("file");
+}
+
+} // namespace
+
+#include "RevealTest.moc"
