@@ -15,7 +15,11 @@ for tool in Xvfb xwininfo; do
     command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done
 
-display=:$((90 + RANDOM % 100))
+number=90
+while [ -e /tmp/.X$number-lock ] || [ -e /tmp/.X11-unix/X$number ]; do
+    number=$((number + 1))
+done
+display=:$number
 Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 helper=""
@@ -28,10 +32,11 @@ cleanup() {
 trap cleanup EXIT
 export DISPLAY=$display
 unset QT_QPA_PLATFORM
-for _ in $(seq 100); do
+for _ in $(seq 200); do
     xwininfo -root >/dev/null 2>&1 && break
     sleep 0.05
 done
+xwininfo -root >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
 
 now_ms() { date +%s%3N; }
 
