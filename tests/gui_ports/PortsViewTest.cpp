@@ -667,12 +667,10 @@ TEST(PortsScreenScan, ConfirmedTerminationEndsTheListenerAndItsRowGoes)
     onDialog([&](QMessageBox* box) {
         QTest::mouseClick(button(box, "终止 (SIGTERM)"), Qt::LeftButton);
     });
-    const QRect cell = view.table().visualRect(view.model().index(rowOf(), Column::action));
     view.table().scrollTo(view.model().index(rowOf(), 0));
-    QTest::mouseClick(
-        view.table().viewport(), Qt::LeftButton, {},
-        QPoint(cell.left() + 14,
-               view.table().visualRect(view.model().index(rowOf(), Column::action)).center().y()));
+    const QRect cell = view.table().visualRect(view.model().index(rowOf(), Column::action));
+    QTest::mouseClick(view.table().viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 14, cell.center().y()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return child.ended(); }, 5000));
     EXPECT_EQ(child.signal, SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.store().isLoading() && rowOf() < 0; }, 20000));
@@ -691,6 +689,10 @@ TEST(Shell, WindowSidebarAndTabSwitches)
     EXPECT_GE(window.height(), 560);
 
     QListWidget* sidebar = window.sidebar();
+    auto clickTab = [&](int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, modifiers,
+                          sidebar->visualItemRect(sidebar->item(row)).center());
+    };
     QStringList titles;
     for (int row = 0; row < sidebar->count(); ++row) {
         titles.append(sidebar->item(row)->text());
@@ -724,13 +726,11 @@ TEST(Shell, WindowSidebarAndTabSwitches)
     EXPECT_EQ(firstStore->filter(), "node");
 
     // Switching discards the screen and its store; coming back starts over.
-    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
-                      sidebar->visualItemRect(sidebar->item(2)).center());
+    clickTab(2);
     EXPECT_EQ(window.selection(), MainWindow::Tab::settings);
     EXPECT_TRUE(firstStore.isNull());
     EXPECT_EQ(qobject_cast<PortsView*>(window.screen()), nullptr);
-    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
-                      sidebar->visualItemRect(sidebar->item(0)).center());
+    clickTab(0);
     ports = qobject_cast<PortsView*>(window.screen());
     ASSERT_TRUE(ports);
     EXPECT_TRUE(ports->findChild<QLineEdit*>()->text().isEmpty());
@@ -738,10 +738,8 @@ TEST(Shell, WindowSidebarAndTabSwitches)
     EXPECT_TRUE(ports->store().isLoading() || !ports->store().ports().isEmpty());
 
     // With no row selected the ports screen shows.
-    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
-                      sidebar->visualItemRect(sidebar->item(1)).center());
-    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                      sidebar->visualItemRect(sidebar->item(1)).center());
+    clickTab(1);
+    clickTab(1, Qt::ControlModifier);
     EXPECT_EQ(window.selection(), std::nullopt);
     EXPECT_TRUE(qobject_cast<PortsView*>(window.screen()));
 }
