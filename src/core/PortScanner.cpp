@@ -108,24 +108,6 @@ std::optional<char> backslashEscape(QStringView value, qsizetype at, qsizetype& 
     }
 }
 
-bool hasArrow(QStringView name)
-{
-    for (qsizetype at = 0; at + 1 < name.size(); ++at) {
-        if (name[at] == u'-' && name[at + 1] == u'>')
-            return true;
-    }
-    return false;
-}
-
-qsizetype lastColon(QStringView name)
-{
-    for (qsizetype at = name.size() - 1; at >= 0; --at) {
-        if (name[at] == u':')
-            return at;
-    }
-    return -1;
-}
-
 bool hasEscape(QStringView value)
 {
     return std::any_of(value.begin(), value.end(), [](QChar c) { return c == u'\\' || c == u'^'; });
@@ -139,9 +121,15 @@ struct AddressParts {
 // parseAddress without copying the host: "*" when the name has none.
 std::optional<AddressParts> splitAddress(QStringView name)
 {
-    if (hasArrow(name))
-        return std::nullopt;
-    const qsizetype colon = lastColon(name);
+    // One pass: a connected socket ("->" anywhere) has no address of its own; else the last colon.
+    qsizetype colon = -1;
+    for (qsizetype at = 0; at < name.size(); ++at) {
+        const char16_t c = name[at].unicode();
+        if (c == u':')
+            colon = at;
+        else if (c == u'-' && at + 1 < name.size() && name[at + 1] == u'>')
+            return std::nullopt;
+    }
     if (colon < 0)
         return std::nullopt;
 
@@ -266,11 +254,11 @@ public:
             ascending_.emplace_back(pid, current_);
             return;
         }
-        const auto it = std::lower_bound(ascending_.begin(), ascending_.end(), pid,
-                                         [](const std::pair<qint32, size_t>& entry, qint32 wanted) {
-                                             return entry.first < wanted;
-                                         });
-        if (it != ascending_.end() && it->first == pid) {
+        // A later run names the processes in the same order again: search onwards from the last
+        // hit with growing steps before bisecting.
+        const auto it = gallop(pid);
+        if (it != ascending_.cend() && it->first == pid) {
+            cursor_ = static_cast<size_t>(it - ascending_.cbegin());
             current_ = it->second;
             return;
         }
@@ -317,6 +305,26 @@ private:
         std::unique_ptr<std::unordered_set<Key, KeyHash>> large;
     };
 
+    using Entry = std::pair<qint32, size_t>;
+
+    // The first entry not below pid. Entries before the cursor are below it when the cursor's is.
+    std::vector<Entry>::const_iterator gallop(qint32 pid) const
+    {
+        const auto byPid = [](const Entry& entry, qint32 wanted) { return entry.first < wanted; };
+        size_t low = cursor_ < ascending_.size() && ascending_[cursor_].first < pid ? cursor_ : 0;
+        size_t step = 1;
+        size_t high = low + step;
+        while (high < ascending_.size() && ascending_[high].first < pid) {
+            low = high;
+            step *= 2;
+            high = low + step;
+        }
+        high = std::min(high + 1, ascending_.size());
+        return std::lower_bound(ascending_.cbegin() + static_cast<std::ptrdiff_t>(low),
+                                ascending_.cbegin() + static_cast<std::ptrdiff_t>(high), pid,
+                                byPid);
+    }
+
     size_t newGroup()
     {
         groups_.emplace_back();
@@ -324,7 +332,8 @@ private:
     }
 
     std::vector<Group> groups_;
-    std::vector<std::pair<qint32, size_t>> ascending_;
+    std::vector<Entry> ascending_;
+    size_t cursor_ = 0;
     QHash<qint32, size_t> others_;
     size_t current_ = 0;
 };
