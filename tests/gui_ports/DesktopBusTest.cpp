@@ -1,7 +1,11 @@
+#include "ColorScheme.h"
 #include "DesktopServices.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QProcess>
 #include <QTest>
@@ -94,6 +98,62 @@ TEST(Reveal, AsksTheFileManagerAndOpensTheParentOnlyWhenNoneAnswers)
     QDesktopServices::unsetUrlHandler("file");
 }
 
+// Stands in for the desktop's settings portal.
+class Portal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    uint scheme = 0;
+
+public slots:
+    QDBusVariant Read(const QString& group, const QString& key)
+    {
+        if (group != "org.freedesktop.appearance" || key != "color-scheme")
+            return QDBusVariant(QString());
+        // Wrapped twice, as the real portal answers.
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
+    }
+};
+
+TEST(ColorScheme, FollowsTheDesktopsLightOrDarkPreference)
+{
+    ASSERT_FALSE(bus.address.isEmpty()) << "dbus-daemon did not start";
+    Portal portal;
+    portal.scheme = 1;
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "portal");
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/portal/desktop", &portal,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService("org.freedesktop.portal.Desktop"));
+
+    const QColor light = QApplication::palette().color(QPalette::Window);
+    ASSERT_GT(light.lightness(), 128);
+    ColorScheme::follow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return QApplication::palette().color(QPalette::Window).lightness() < 80; }, 8000));
+    EXPECT_GT(QApplication::palette().color(QPalette::WindowText).lightness(), 200);
+
+    // The desktop turns light again while the program runs.
+    auto change = [&](uint scheme) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+        signal << QString("org.freedesktop.appearance") << QString("color-scheme")
+               << QVariant::fromValue(QDBusVariant(scheme));
+        ASSERT_TRUE(service.send(signal));
+    };
+    change(2);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QApplication::palette().color(QPalette::Window) == light; }, 8000));
+    change(1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] { return QApplication::palette().color(QPalette::Window).lightness() < 80; }, 8000));
+    ColorScheme::apply(false);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), light);
+
+    service.unregisterService("org.freedesktop.portal.Desktop");
+    QDBusConnection::disconnectFromBus("portal");
+}
+
 } // namespace
 
-#include "RevealTest.moc"
+#include "DesktopBusTest.moc"
