@@ -1,4 +1,5 @@
 #include "ProcessRunner.h"
+#include "Printing.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,27 +11,34 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include <sys/wait.h>
+
+using Result = ProcessRunner::Result;
 
 namespace {
 
 const QString sh = QStringLiteral("/bin/sh");
 
-ProcessRunner::Result shell(const QString& script)
+Result shell(const QString& script,
+             std::chrono::milliseconds limit = ProcessRunner::defaultTimeLimit)
 {
-    return ProcessRunner::run(sh, {QStringLiteral("-c"), script});
+    return ProcessRunner::run(sh, {QStringLiteral("-c"), script}, limit);
 }
 
-int openDescriptorCount()
+QString launchFailure(const QString& path, int error)
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
-                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
-                                .size());
+    return QStringLiteral("无法启动进程 ") + path + QStringLiteral(": ") +
+           QString::fromLocal8Bit(std::strerror(error));
 }
 
-// True when some child of this process is still waiting to be reaped.
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+        .size();
+}
+
 bool hasUnreapedChild()
 {
     siginfo_t info{};
@@ -41,134 +49,78 @@ bool hasUnreapedChild()
 
 TEST(ProcessRunner, LaunchFailuresComeBackAsValues)
 {
-    const QString missing = QStringLiteral("/nonexistent/kestrow-no-such-tool");
-    const auto result = ProcessRunner::run(missing, {});
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.stdOut, QString());
-    EXPECT_EQ(result.stdErr, QStringLiteral("无法启动进程 ") + missing + QStringLiteral(": ") +
-                                 QString::fromLocal8Bit(std::strerror(ENOENT)));
-
-    // No search path: a bare name is not looked up, even though /bin/sh exists.
-    const auto bare =
-        ProcessRunner::run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exit 0")});
-    EXPECT_EQ(bare.status, -1);
-    EXPECT_TRUE(bare.stdErr.startsWith(QStringLiteral("无法启动进程 sh: ")))
-        << bare.stdErr.toStdString();
+    const QString missing = QStringLiteral("/nonexistent/kestrow-tool");
+    EXPECT_EQ(ProcessRunner::run(missing, {}), (Result{"", launchFailure(missing, ENOENT), -1}));
+    // No search path: a bare name is a path relative to nothing, even though /bin/sh exists.
+    EXPECT_EQ(ProcessRunner::run("sh", {"-c", "exit 0"}),
+              (Result{"", launchFailure("sh", ENOENT), -1}));
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString notExecutable = dir.filePath(QStringLiteral("plain.txt"));
-    QFile file(notExecutable);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("echo hi\n");
-    file.close();
-    const auto denied = ProcessRunner::run(notExecutable, {});
-    EXPECT_EQ(denied.status, -1);
-    EXPECT_EQ(denied.stdErr, QStringLiteral("无法启动进程 ") + notExecutable +
-                                 QStringLiteral(": ") +
-                                 QString::fromLocal8Bit(std::strerror(EACCES)));
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_EQ(ProcessRunner::run(plain.fileName(), {}),
+              (Result{"", launchFailure(plain.fileName(), EACCES), -1}));
 }
 
-TEST(ProcessRunner, CapturesBothStreamsAndExitStatus)
+TEST(ProcessRunner, CapturesBothStreamsStatusAndArgumentsExactly)
 {
-    const auto result =
-        shell(QStringLiteral("printf 'out 中文\\n'; printf 'err line\\n' >&2; exit 3"));
-    EXPECT_EQ(result, (ProcessRunner::Result{QStringLiteral("out 中文\n"),
-                                             QStringLiteral("err line\n"), 3}));
+    EXPECT_EQ(shell("printf 'out 中文\\n'; printf 'err\\n' >&2; exit 3"),
+              (Result{"out 中文\n", "err\n", 3}));
+    EXPECT_EQ(shell("kill -9 $$").status, 128 + 9); // a signal death, never 0 or -1
 
-    // A signal death is reported as 128 plus the signal number, never as success or -1.
-    EXPECT_EQ(shell(QStringLiteral("kill -9 $$")).status, 128 + 9);
+    const QStringList arguments{"two words", "\"quoted\" 'single'", "$HOME;`id`", "", "末尾 "};
+    const auto echoed = ProcessRunner::run(
+        sh, QStringList{"-c", "for a; do printf '[%s]' \"$a\"; done", "sh"} + arguments);
+    EXPECT_EQ(echoed, (Result{"[two words][\"quoted\" 'single'][$HOME;`id`][][末尾 ]", "", 0}));
 
-    // Arguments reach the child unchanged, one element each, without any shell in between.
-    const QStringList arguments{QStringLiteral("two words"), QStringLiteral("\"quoted\" 'single'"),
-                                QStringLiteral("$HOME;`id`"), QString(), QStringLiteral("末尾 ")};
-    const auto echoed =
-        ProcessRunner::run(sh, QStringList{QStringLiteral("-c"),
-                                           QStringLiteral("for a; do printf '[%s]' \"$a\"; done"),
-                                           QStringLiteral("sh")} +
-                                   arguments);
-    EXPECT_EQ(echoed.stdOut,
-              QStringLiteral("[two words][\"quoted\" 'single'][$HOME;`id`][][末尾 ]"));
-    EXPECT_EQ(echoed.status, 0);
-}
-
-TEST(ProcessRunner, InvalidUtf8EmptiesOnlyThatStream)
-{
-    const auto badOut = shell(QStringLiteral("printf 'ok\\377\\n'; printf 'fine\\n' >&2; exit 1"));
-    EXPECT_EQ(badOut, (ProcessRunner::Result{QString(), QStringLiteral("fine\n"), 1}));
-
-    // A multi-byte sequence cut off at the very end is invalid too.
-    const auto truncated = shell(QStringLiteral("printf 'text' ; printf '\\344\\270' >&2"));
-    EXPECT_EQ(truncated, (ProcessRunner::Result{QStringLiteral("text"), QString(), 0}));
+    // Invalid UTF-8, also a sequence cut off at the end, empties that stream only.
+    EXPECT_EQ(shell("printf 'ok\\377'; printf 'fine' >&2; exit 1"), (Result{"", "fine", 1}));
+    EXPECT_EQ(shell("printf 'text'; printf '\\344\\270' >&2"), (Result{"text", "", 0}));
 }
 
 TEST(ProcessRunner, FloodOnStderrBeforeStdoutClosesDoesNotStall)
 {
-    // 4 MiB on stderr first, far beyond a pipe's buffer, then stdout.
-    const auto result = shell(QStringLiteral(
-        "head -c 4194304 /dev/zero | tr '\\0' e >&2; head -c 1048576 /dev/zero | tr '\\0' o"));
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.stdErr.size(), 4194304);
-    EXPECT_EQ(result.stdOut.size(), 1048576);
-    EXPECT_EQ(result.stdErr.count(QLatin1Char('e')), 4194304);
-    EXPECT_EQ(result.stdOut.count(QLatin1Char('o')), 1048576);
+    const auto result =
+        shell("head -c 4194304 /dev/zero | tr '\\0' e >&2; head -c 65536 /dev/zero | tr '\\0' o");
+    EXPECT_EQ(result, (Result{QString(65536, u'o'), QString(4194304, u'e'), 0}));
 }
 
 TEST(ProcessRunner, TimeLimitKillsAndReapsTheChild)
 {
-    const auto result = ProcessRunner::run(
-        sh, {QStringLiteral("-c"), QStringLiteral("echo started; exec sleep 60")},
-        std::chrono::milliseconds(300));
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.stdOut, QString());
-    EXPECT_EQ(result.stdErr, QStringLiteral("进程运行超时 /bin/sh: 超过 300 毫秒未结束，已终止"));
+    EXPECT_EQ(shell("echo started; exec sleep 60", std::chrono::milliseconds(300)),
+              (Result{"", "进程运行超时 /bin/sh: 超过 300 毫秒未结束，已终止", -1}));
+    // Closing both streams does not escape the limit.
+    EXPECT_EQ(shell("exec >&- 2>&-; exec sleep 60", std::chrono::seconds(1)),
+              (Result{"", "进程运行超时 /bin/sh: 超过 1 秒未结束，已终止", -1}));
     EXPECT_FALSE(hasUnreapedChild());
-
-    // A child that closes both streams but keeps running is still bounded by the limit.
-    const auto silent = ProcessRunner::run(
-        sh, {QStringLiteral("-c"), QStringLiteral("exec >&- 2>&-; exec sleep 60")},
-        std::chrono::seconds(1));
-    EXPECT_EQ(silent.status, -1);
-    EXPECT_EQ(silent.stdErr, QStringLiteral("进程运行超时 /bin/sh: 超过 1 秒未结束，已终止"));
-    EXPECT_FALSE(hasUnreapedChild());
-
-    // A limit too long for the clock is no limit at all, not an overflow.
-    const auto unbounded = ProcessRunner::run(sh, {QStringLiteral("-c"), QStringLiteral("echo ok")},
-                                              std::chrono::milliseconds::max());
-    EXPECT_EQ(unbounded, (ProcessRunner::Result{QStringLiteral("ok\n"), QString(), 0}));
+    // A limit too long for the clock is no limit, not an overflow.
+    EXPECT_EQ(shell("echo ok", std::chrono::milliseconds::max()), (Result{"ok\n", "", 0}));
 }
 
 TEST(ProcessRunner, LeavesNoDescriptorOrZombieBehindAcrossThreads)
 {
-    // Warm up anything lazily opened on first use before counting.
-    shell(QStringLiteral("true"));
-    ProcessRunner::run(QStringLiteral("/nonexistent"), {});
-    const int before = openDescriptorCount();
-
-    std::vector<std::thread> threads;
+    shell("true"); // anything opened lazily on first use
+    const qsizetype before = openDescriptors();
     std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&wrong, t] {
             for (int i = 0; i < 25; ++i) {
                 const QString word = QStringLiteral("t%1i%2").arg(t).arg(i);
-                const auto ok =
-                    ProcessRunner::run(sh, {QStringLiteral("-c"), QStringLiteral("echo $0"), word});
-                if (ok.stdOut != word + QLatin1Char('\n') || ok.status != 0)
-                    ++wrong;
-                if (ProcessRunner::run(QStringLiteral("/nonexistent/x"), {}).status != -1)
-                    ++wrong;
-                if (ProcessRunner::run(QStringLiteral("sh"), {}).status != -1)
-                    ++wrong;
+                wrong +=
+                    ProcessRunner::run(sh, {"-c", "echo $0", word}) != Result{word + "\n", "", 0};
+                wrong += ProcessRunner::run("/nonexistent/x", {}).status != -1;
+                wrong += ProcessRunner::run("sh", {}).status != -1;
             }
         });
     }
     for (auto& thread : threads)
         thread.join();
-    ProcessRunner::run(sh, {QStringLiteral("-c"), QStringLiteral("sleep 5")},
-                       std::chrono::milliseconds(50));
-
+    shell("sleep 5", std::chrono::milliseconds(50));
     EXPECT_EQ(wrong.load(), 0);
-    EXPECT_EQ(openDescriptorCount(), before);
+    EXPECT_EQ(openDescriptors(), before);
     EXPECT_FALSE(hasUnreapedChild());
 }
 
@@ -179,7 +131,7 @@ TEST(ProcessRunner, ChildInheritsEnvironmentAndWorkingDirectory)
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     qputenv("KESTROW_RUNNER_PROBE", "值 42");
-    const auto result = shell(QStringLiteral("pwd -P; printf '%s' \"$KESTROW_RUNNER_PROBE\""));
+    const auto result = shell("pwd -P; printf '%s' \"$KESTROW_RUNNER_PROBE\"");
     qunsetenv("KESTROW_RUNNER_PROBE");
     QDir::setCurrent(previous);
     EXPECT_EQ(result.stdOut, QFileInfo(dir.path()).canonicalFilePath() + QStringLiteral("\n值 42"));
