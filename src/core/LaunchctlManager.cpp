@@ -6,12 +6,14 @@
 #include "platform/Platform.h"
 
 #include <QFile>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QThread>
+#include <QtEndian>
 
 #include <plist/plist.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -23,6 +25,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -413,6 +416,51 @@ std::optional<QByteArray> readRegularFileAt(int dirFd, const char* name)
     return bytes;
 }
 
+// The decoder recurses once per nesting level. A file within the size bound can nest deeply
+// enough to overflow an ordinary thread stack (about 600,000 levels in 4 MiB of XML), so decoding
+// runs on threads whose stacks hold the deepest such file.
+constexpr size_t decoderStackSize = 64 * 1024 * 1024;
+
+template <typename Work> struct DecoderThreads {
+    static void* run(void* argument)
+    {
+        auto* self = static_cast<DecoderThreads*>(argument);
+        for (qsizetype i = self->next++; i < self->count; i = self->next++)
+            self->work(i);
+        return nullptr;
+    }
+
+    qsizetype count;
+    Work& work;
+    std::atomic<qsizetype> next{0};
+};
+
+// Runs work(0) ... work(count - 1) on a few large-stack threads and waits for them. Should no
+// such thread start, the calling thread does the work.
+template <typename Work> void onDecoderThreads(qsizetype count, Work work)
+{
+    DecoderThreads<Work> shared{count, work};
+    std::vector<pthread_t> threads;
+    pthread_attr_t attributes;
+    if (::pthread_attr_init(&attributes) == 0) {
+        if (::pthread_attr_setstacksize(&attributes, decoderStackSize) == 0) {
+            const int wanted = std::clamp<qsizetype>(QThread::idealThreadCount(), 1, 8);
+            for (int i = 0; i < std::min<qsizetype>(wanted, count); ++i) {
+                pthread_t thread;
+                if (::pthread_create(&thread, &attributes, &DecoderThreads<Work>::run, &shared) !=
+                    0)
+                    break;
+                threads.push_back(thread);
+            }
+        }
+        ::pthread_attr_destroy(&attributes);
+    }
+    if (threads.empty())
+        DecoderThreads<Work>::run(&shared);
+    for (const pthread_t thread : threads)
+        ::pthread_join(thread, nullptr);
+}
+
 // ---- Actions -------------------------------------------------------------------------------
 
 ProcessRunner::Result launchctl(const QStringList& arguments)
@@ -479,6 +527,12 @@ PlistContents decodePlist(QByteArrayView bytes)
         bytes = bytes.sliced(3);
     if (bytes.isEmpty() || bytes.size() > maxDefinitionFileSize)
         return {};
+    // Decoding a binary list takes time growing with the square of its nesting depth, which its
+    // object count (in the fixed trailer at its end) bounds. Definitions hold a few hundred
+    // objects; a list of more is not one.
+    if (bytes.startsWith("bplist") && bytes.size() >= 32 &&
+        qFromBigEndian<quint64>(bytes.data() + bytes.size() - 24) > maxBinaryObjects)
+        return {};
 
     plist_t rootNode = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &rootNode);
@@ -515,18 +569,19 @@ QHash<QString, PlistInfo> discoverPlistPaths(const QStringList& folders)
     }
 
     // Files are read and decoded side by side; which one wins is decided afterwards, in order.
-    QList<PlistContents> contents =
-        QtConcurrent::blockingMapped(files, [](const File& file) -> PlistContents {
-            const std::optional<QByteArray> bytes =
-                readRegularFileAt(file.dirFd, file.entry->nativeName.constData());
-            return bytes ? decodePlist(*bytes) : PlistContents();
-        });
+    std::vector<PlistContents> contents(static_cast<size_t>(files.size()));
+    onDecoderThreads(files.size(), [&](qsizetype i) {
+        const std::optional<QByteArray> bytes =
+            readRegularFileAt(files[i].dirFd, files[i].entry->nativeName.constData());
+        if (bytes)
+            contents[static_cast<size_t>(i)] = decodePlist(*bytes);
+    });
 
     QHash<QString, PlistInfo> table;
     table.reserve(files.size());
     for (qsizetype i = 0; i < files.size(); ++i) {
         const DefinitionFolder::Entry& entry = *files[i].entry;
-        PlistContents& file = contents[i];
+        PlistContents& file = contents[static_cast<size_t>(i)];
         // A declared label takes over an earlier entry; a bare file name only fills a gap.
         if (!file.label && table.contains(entry.stem))
             continue;

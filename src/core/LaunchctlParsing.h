@@ -46,6 +46,7 @@ struct JobTableRow {
 
 // Launchd definitions are a few KiB; anything beyond this is not one and is not read.
 inline constexpr qint64 maxDefinitionFileSize = 4 * 1024 * 1024;
+inline constexpr quint64 maxBinaryObjects = 16384;
 
 // Label (or file stem) -> definition, over the launchd folders of the platform layer.
 QHash<QString, PlistInfo> discoverPlistPaths();
@@ -55,7 +56,8 @@ PlistContents readPlist(const QString& path);
 // The whole content of a regular file (symbolic links followed) of at most
 // maxDefinitionFileSize bytes; absent for anything else.
 std::optional<QByteArray> readDefinitionFile(const QString& path);
-// Decodes an XML or binary property list and reads the keys the listing needs.
+// Decodes an XML or binary property list and reads the keys the listing needs. Deeply nested
+// input needs a large stack: the listing decodes on threads that have one.
 PlistContents decodePlist(QByteArrayView bytes);
 
 LaunchdJob::Domain domainForLabel(const QString& label, const std::optional<QString>& path);

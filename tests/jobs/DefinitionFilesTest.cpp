@@ -96,6 +96,23 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
     writeFile(dir.filePath("big.plist"), padded + ' ');
     EXPECT_EQ(readPlist(dir.filePath("big.plist")), PlistContents());
 
+    // Deep XML decodes without exhausting the stack; a binary list with more objects than any
+    // definition holds is not decoded (its cost grows with the square of its depth).
+    LaunchdFolders folders;
+    const int depth = 270000;
+    writeFile(folders.file(1, "d.plist"), "<plist><dict><key>Label</key><string>deep</string>"
+                                          "<key>x</key>" +
+                                              QByteArray("<array>").repeated(depth) +
+                                              QByteArray("</array>").repeated(depth) +
+                                              "</dict></plist>");
+    EXPECT_TRUE(discoverPlistPaths().contains("deep"));
+    QVariantList many;
+    for (int i = 0; i <= int(maxBinaryObjects); ++i)
+        many.append(i);
+    EXPECT_EQ(decodePlist(plistBytes({{"Label", "big"}, {"x", many}}, Format::binary)),
+              PlistContents());
+    EXPECT_EQ(decodePlist(plistBytes({{"Label", "big"}, {"x", many}}, Format::xml)).label, "big");
+
     writeFile(dir.filePath("empty.plist"), {});
     EXPECT_EQ(readPlist(dir.filePath("empty.plist")), PlistContents());
     writeFile(dir.filePath("list.plist"), plistBytes({}, Format::xml).replace("dict", "array"));
