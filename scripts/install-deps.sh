@@ -10,7 +10,7 @@ packages=(
   libplist-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   lsof iproute2 procps
-  xvfb xauth fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
+  xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
 )
