@@ -170,10 +170,7 @@ protected:
 // The terminate button of each row, drawn by the delegate so that large tables stay light.
 class TerminateDelegate : public QStyledItemDelegate {
 public:
-    TerminateDelegate(std::function<void(const QModelIndex&)> onPress, QObject* parent)
-        : QStyledItemDelegate(parent), m_onPress(std::move(onPress))
-    {
-    }
+    using QStyledItemDelegate::QStyledItemDelegate;
 
     static QRect buttonRect(const QRect& cell, const QFont& font)
     {
@@ -205,22 +202,6 @@ public:
                           index.data(Qt::DisplayRole).toString());
         painter->restore();
     }
-
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                     const QModelIndex& index) override
-    {
-        if (event->type() != QEvent::MouseButtonRelease)
-            return QStyledItemDelegate::editorEvent(event, model, option, index);
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() != Qt::LeftButton ||
-            !buttonRect(option.rect, option.font).contains(mouse->position().toPoint()))
-            return QStyledItemDelegate::editorEvent(event, model, option, index);
-        m_onPress(index);
-        return true;
-    }
-
-private:
-    std::function<void(const QModelIndex&)> m_onPress;
 };
 
 QMessageBox* makeConfirmation(QWidget* parent, const QString& title, const QString& message)
@@ -310,6 +291,25 @@ void PortsView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!event->spontaneous())
         m_store->refresh();
+}
+
+bool PortsView::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (watched != m_table->viewport() ||
+        (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+         type != QEvent::MouseButtonDblClick))
+        return QWidget::eventFilter(watched, event);
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint position = mouse->position().toPoint();
+    const QModelIndex index = m_table->indexAt(position);
+    if (mouse->button() != Qt::LeftButton || !index.isValid() || index.column() != Column::action ||
+        !TerminateDelegate::buttonRect(m_table->visualRect(index), m_table->font())
+             .contains(position))
+        return QWidget::eventFilter(watched, event);
+    if (type == QEvent::MouseButtonRelease)
+        confirmKill(m_model->record(index.row()));
+    return true;
 }
 
 void PortsView::changeEvent(QEvent* event)
@@ -440,11 +440,10 @@ void PortsView::setUpTable()
 
     m_table->setItemDelegateForColumn(Column::application, new ApplicationDelegate(m_table));
     m_table->setItemDelegateForColumn(Column::directory, new DirectoryDelegate(m_table));
-    m_table->setItemDelegateForColumn(
-        Column::action,
-        new TerminateDelegate(
-            [this](const QModelIndex& index) { confirmKill(m_model->record(index.row())); },
-            m_table));
+    m_table->setItemDelegateForColumn(Column::action, new TerminateDelegate(m_table));
+    // The terminate buttons take their clicks before the table, so that they leave the
+    // selection as it was.
+    m_table->viewport()->installEventFilter(this);
 
     connect(m_table, &QTableView::clicked, this, [this](const QModelIndex& index) {
         if (index.column() == Column::directory && (m_model->flags(index) & Qt::ItemIsEditable))

@@ -600,6 +600,16 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     clickRow(rowOfPort(5432), Qt::ControlModifier);
     ASSERT_EQ(view->selection().size(), 2);
 
+    // A row's terminate button leaves the selection as it was.
+    Dialog single;
+    onDialog([&](QMessageBox* box) {
+        single = describe(box);
+        QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+    });
+    clickTerminate(rowOfPort(8080));
+    EXPECT_EQ(single.message, "将停止占用端口 8080 的进程。");
+    EXPECT_EQ(table().selectionModel()->selectedRows().size(), 2);
+
     Dialog seen;
     onMenu([&](QMenu* menu) { clickAction(menu, "一键终止选中的 2 项"); });
     onDialog([&](QMessageBox* box) {
