@@ -346,13 +346,15 @@ QWidget* LaunchdView::buildTable()
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(rowHeight);
 
-    TableColumns::apply(*m_table, {{40, 44, 50},
-                                   {180, 240, 0},
-                                   {120, 160, 0},
-                                   {150, 220, 0},
-                                   {80, 96, 120},
-                                   {100, 140, 0},
-                                   {230, 270, 0}});
+    TableColumns::apply(*m_table,
+                        {{40, 44, 50},
+                         {180, 240, 0},
+                         {120, 160, 0},
+                         {150, 220, 0},
+                         {80, 96, 120},
+                         {100, 140, 0},
+                         {230, 270, 0}},
+                        JobsTableModel::program);
     return m_table;
 }
 

@@ -7,6 +7,7 @@
 #include "Stores.h"
 #include "Style.h"
 #include "Symbols.h"
+#include "TableColumns.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,13 +32,7 @@ namespace {
 
 using Column = PortsTableModel::Column;
 
-struct ColumnWidth {
-    int min;
-    int ideal;
-    int max; // 0: none
-};
-
-const ColumnWidth columnWidths[PortsTableModel::columns] = {
+const QList<TableColumns::Width> columnWidths = {
     {60, 70, 90}, {48, 52, 64}, {150, 200, 0}, {140, 220, 0},
     {60, 70, 90}, {80, 110, 0}, {56, 72, 0},   {70, 80, 100},
 };
@@ -405,22 +400,9 @@ void PortsView::setUpTable()
     header->setSortIndicatorShown(true);
     header->setSortIndicator(Column::port, Qt::AscendingOrder);
     header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(columnWidths[Column::protocol].min);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    for (int column = 0; column < PortsTableModel::columns; ++column) {
-        header->setSectionResizeMode(column, QHeaderView::Interactive);
-        header->resizeSection(column, columnWidths[column].ideal);
-    }
-    connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
-        if (column < 0 || column >= PortsTableModel::columns)
-            return;
-        const ColumnWidth& width = columnWidths[column];
-        if (size < width.min)
-            header->resizeSection(column, width.min);
-        else if (width.max > 0 && size > width.max)
-            header->resizeSection(column, width.max);
-    });
+    // The working directory takes the width to spare: long paths are what gets cut otherwise.
+    TableColumns::apply(*m_table, columnWidths, Column::directory);
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { m_model->sortByClick(column); });
     connect(m_model, &PortsTableModel::sortOrderChanged, this, [this, header] {

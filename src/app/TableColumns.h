@@ -15,6 +15,9 @@ struct Width {
     int max = 0;
 };
 
-void apply(QTableView& view, const QList<Width>& widths);
+// Sizes every column at its ideal width and keeps it within its bounds. When fillColumn names a
+// column without an upper bound, that column takes up whatever width the table has to spare,
+// and gives it back (down to its ideal width) when the table narrows.
+void apply(QTableView& view, const QList<Width>& widths, int fillColumn = -1);
 
 } // namespace TableColumns

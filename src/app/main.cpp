@@ -3,19 +3,45 @@
 #include "Symbols.h"
 
 #include <QApplication>
+#include <QDirIterator>
+#include <QThreadPool>
+
+#include <unistd.h>
+
+namespace {
+
+// The installed theme icon when there is one, else the sizes built into the program.
+QIcon applicationIcon()
+{
+    QIcon builtIn;
+    QDirIterator sizes(QStringLiteral(":/appicon"), {QStringLiteral("kestrow-*.png")});
+    while (sizes.hasNext())
+        builtIn.addFile(sizes.next());
+    return QIcon::fromTheme(QStringLiteral("dev.kestrow.Kestrow"), builtIn);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrow"));
+    QApplication::setDesktopFileName(QStringLiteral("dev.kestrow.Kestrow"));
     QApplication::setQuitOnLastWindowClosed(true);
     Symbols::ensureIconTheme();
-    QApplication::setWindowIcon(Symbols::icon(QStringLiteral("network")));
+    QApplication::setWindowIcon(applicationIcon());
     ColorScheme::follow();
 
     MainWindow window;
     window.show();
     window.raise();
     window.activateWindow();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+
+    // A scan still running when the window closes is abandoned, not awaited: the application
+    // object would otherwise wait for it on destruction, up to the tool's time limit, with no
+    // window left. Nothing remains to be saved: settings are written at every change.
+    if (QThreadPool::globalInstance()->activeThreadCount() > 0)
+        ::_exit(status);
+    return status;
 }

@@ -308,7 +308,11 @@ TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
     QList<int> widths;
     for (int col = 0; col < 8; ++col)
         widths.append(header->sectionSize(col));
+    // Every column at its ideal width, but the directory, which takes the width to spare.
+    EXPECT_GE(widths[Column::directory], 220);
+    widths[Column::directory] = 220;
     EXPECT_EQ(widths, QList<int>({70, 52, 200, 220, 70, 110, 72, 80}));
+    EXPECT_GE(header->length(), table().viewport()->width());
     // Dragging stays within each column's bounds; open-ended columns grow freely.
     header->resizeSection(Column::port, 20);
     EXPECT_EQ(header->sectionSize(Column::port), 60);
