@@ -181,12 +181,16 @@ TEST(PortScanLive, ToolRunsThroughThePlatformPath)
     script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     Platform::testing::setLsofPath(script.fileName());
 
-    QList<ServicePort> orphans{ServicePort{{}, 80, "TCP", "*", 0, "", "", {}, {}, {}}};
+    auto records = [](std::initializer_list<qint32> pids) {
+        QList<ServicePort> ports;
+        for (qint32 pid : pids)
+            ports.append(ServicePort{{}, 80, "TCP", "*", pid, "", "", {}, {}, {}});
+        return ports;
+    };
+    QList<ServicePort> orphans = records({0, -4});
     PortScanner::detail::enrichWithWorkingDir(orphans);
     EXPECT_FALSE(QFile::exists(log)); // nothing to ask about: no run
-    QList<ServicePort> ports;
-    for (qint32 pid : {12, 13, 12, 0, 12})
-        ports.append(ServicePort{{}, 80, "TCP", "*", pid, "", "", {}, {}, {}});
+    QList<ServicePort> ports = records({12, 13, 12, 0, -4, 12});
     PortScanner::detail::enrichWithWorkingDir(ports);
     for (const auto& port : ports)
         EXPECT_EQ(port.workingDir,

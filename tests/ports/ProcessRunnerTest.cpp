@@ -78,6 +78,16 @@ TEST(ProcessRunner, CapturesBothStreamsStatusAndArgumentsExactly)
     // Invalid UTF-8, also a sequence cut off at the end, empties that stream only.
     EXPECT_EQ(shell("printf 'ok\\377'; printf 'fine' >&2; exit 1"), (Result{"", "fine", 1}));
     EXPECT_EQ(shell("printf 'text'; printf '\\344\\270' >&2"), (Result{"text", "", 0}));
+
+    // The child runs in this program's working directory and environment.
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(dir.isValid() && QDir::setCurrent(dir.path()));
+    qputenv("KESTROW_RUNNER_PROBE", "值 42");
+    const auto inherited = shell("pwd -P; printf '%s' \"$KESTROW_RUNNER_PROBE\"");
+    qunsetenv("KESTROW_RUNNER_PROBE");
+    QDir::setCurrent(previous);
+    EXPECT_EQ(inherited.stdOut, QFileInfo(dir.path()).canonicalFilePath() + "\n值 42");
 }
 
 TEST(ProcessRunner, FloodOnStderrBeforeStdoutClosesDoesNotStall)
@@ -122,17 +132,4 @@ TEST(ProcessRunner, LeavesNoDescriptorOrZombieBehindAcrossThreads)
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_FALSE(hasUnreapedChild());
-}
-
-TEST(ProcessRunner, ChildInheritsEnvironmentAndWorkingDirectory)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    qputenv("KESTROW_RUNNER_PROBE", "值 42");
-    const auto result = shell("pwd -P; printf '%s' \"$KESTROW_RUNNER_PROBE\"");
-    qunsetenv("KESTROW_RUNNER_PROBE");
-    QDir::setCurrent(previous);
-    EXPECT_EQ(result.stdOut, QFileInfo(dir.path()).canonicalFilePath() + QStringLiteral("\n值 42"));
 }

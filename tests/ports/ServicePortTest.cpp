@@ -39,24 +39,3 @@ TEST(ServicePort, DerivedTexts)
     EXPECT_EQ(record(std::nullopt, "/home/开发者/项目").displayWorkingDir(), "~/项目");
     qputenv("HOME", savedHome);
 }
-
-TEST(ServicePort, EqualityAndHashCoverEveryField)
-{
-    const ServicePort base = record("App", "/w");
-    EXPECT_EQ(qHash(base), qHash(ServicePort(base)));
-    std::vector<ServicePort> variants(10, base);
-    variants[0].id = QUuid::createUuid();
-    variants[1].port = 8081;
-    variants[2].networkProtocol = "UDP";
-    variants[3].address = "::1";
-    variants[4].pid = 43;
-    variants[5].command = "deno";
-    variants[6].user = "root";
-    variants[7].appName = std::nullopt;
-    variants[8].bundleID = QString(); // present but empty differs from absent
-    variants[9].workingDir = std::nullopt;
-    for (const auto& other : variants) {
-        EXPECT_NE(other, base);
-        EXPECT_NE(qHash(other), qHash(base));
-    }
-}
