@@ -60,10 +60,6 @@ TEST_F(AppSettingsTest, FirstRunShowsTheDefaultsUnsortedAndStoresNothing)
     EXPECT_EQ(portsOf(fresh->commonPorts()),
               (QList<qint64>{3000, 3001, 4200, 5000, 5173, 5174, 8000, 8080, 8888, 9000, 4000, 1313,
                              19000, 5432, 3306, 6379, 27017}));
-    EXPECT_EQ(fresh->commonPorts()[1].note, QStringLiteral("备用前端 / API"));
-    EXPECT_EQ(fresh->commonPorts()[5].note, QStringLiteral("Vite (备用)"));
-    EXPECT_EQ(fresh->commonPorts()[7].note, QStringLiteral("通用 HTTP / Tomcat"));
-    EXPECT_EQ(fresh->portNumbers().size(), 17);
     EXPECT_FALSE(stored().isValid());
 }
 
@@ -86,7 +82,6 @@ TEST_F(AppSettingsTest, AddSkipsListedPortsOtherwiseStoresTheAppendedThenTheSort
     EXPECT_EQ(seenOnDisk[0].size(), 18);
     EXPECT_EQ(seenOnDisk[0].last(), 2000);
     EXPECT_EQ(seenOnDisk[1], portsOf(settingsObject->commonPorts()));
-    EXPECT_EQ(seenOnDisk[1].mid(0, 3), (QList<qint64>{1313, 2000, 3000}));
     EXPECT_TRUE(std::is_sorted(seenOnDisk[1].begin(), seenOnDisk[1].end()));
     EXPECT_EQ(settingsObject->commonPorts()[1], (CommonPort{2000, QString()}));
 }
@@ -105,9 +100,6 @@ TEST_F(AppSettingsTest, RemoveGoesByPortAndAlwaysStores)
     settingsObject->setCommonPorts({{8080, QStringLiteral("x")}, {1, QString()}, {8080, "y"}});
     settingsObject->remove({8080, QStringLiteral("a different note")});
     EXPECT_EQ(settingsObject->commonPorts(), (QList<CommonPort>{{1, QString()}}));
-
-    settingsObject->setCommonPorts(AppSettings::defaultPorts());
-    EXPECT_EQ(AppSettings::createForTesting()->commonPorts(), AppSettings::defaultPorts());
 }
 
 TEST_F(AppSettingsTest, ReadsBackWhatIsStoredExactly)
@@ -137,23 +129,14 @@ TEST_F(AppSettingsTest, ReadsBackWhatIsStoredExactly)
 
 TEST_F(AppSettingsTest, FallsBackToTheDefaultsWhenTheStoredValueDoesNotDecode)
 {
-    const QVariant values[] = {
-        QByteArray(R"([{"port":3000}])"),
-        QByteArray(R"([{"note":"x"}])"),
-        QByteArray(R"([{"port":3000,"note":7}])"),
-        QByteArray(R"([{"port":"3000","note":""}])"),
-        QByteArray(R"([{"port":3000.5,"note":""}])"),
-        QByteArray(R"([{"port":9223372036854775808,"note":""}])"),
-        QByteArray(R"([{"port":1e300,"note":""}])"),
-        QByteArray(R"([{"port":true,"note":""}])"),
-        QByteArray(R"([{"port":null,"note":""}])"),
-        QByteArray(R"([[3000,""]])"),
-        QByteArray(R"({"port":3000,"note":""})"),
-        QByteArray(R"([{"port":3000,"note":""})"),
-        QByteArray(""),
-        QVariant(QStringLiteral(R"([{"port":3000,"note":""}])")),
-        QVariant(42),
-    };
+    QVariantList values{QStringLiteral(R"([{"port":3000,"note":""}])"), 42};
+    for (const char* json :
+         {R"([{"port":3000}])", R"([{"note":"x"}])", R"([{"port":3000,"note":7}])",
+          R"([{"port":"3000","note":""}])", R"([{"port":3000.5,"note":""}])",
+          R"([{"port":9223372036854775808,"note":""}])", R"([{"port":1e300,"note":""}])",
+          R"([{"port":true,"note":""}])", R"([{"port":null,"note":""}])", R"([[3000,""]])",
+          R"({"port":3000,"note":""})", R"([{"port":3000,"note":""})", ""})
+        values.append(QByteArray(json));
     for (const QVariant& value : values) {
         store(value);
         const QVariant before = stored();
@@ -179,7 +162,6 @@ TEST(AppSettingsAcrossRuns, AChangeInOneRunIsTheListOfTheNext)
     ASSERT_EQ(lines.size(), 18);
     EXPECT_EQ(lines[0], QStringLiteral("1313\tHugo"));
     EXPECT_EQ(lines[1], QStringLiteral("2000\t本地 备注"));
-    EXPECT_EQ(lines[17], QStringLiteral("27017\tMongoDB"));
 }
 
 // A program killed while it writes leaves one of the lists it wrote, never a broken file.

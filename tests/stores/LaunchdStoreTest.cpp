@@ -1,15 +1,9 @@
-#include "LaunchctlManager.h"
 #include "Stores.h"
 #include "TestSupport.h"
-#include "platform/Platform.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -74,67 +68,34 @@ TEST(LaunchdStoreFilter, ScheduledJobsOnlyThenAppleRunningAndText)
     }
 }
 
-// launchctl does not exist here: a script prints its table, and a real definition file supplies
-// the schedule.
-TEST(LaunchdStoreRefresh, ListsThroughLaunchctlOnAWorkerAndKeepsTheErrorText)
+// The real listing through a stand-in launchctl is exercised by the jobs and screen tests.
+TEST(LaunchdStoreRefresh, ListsOnAWorkerPublishesOnTheMainThreadAndKeepsTheErrorText)
 {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("LaunchAgents"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    QFile plist(folder + QStringLiteral("/com.example.sync-agent.plist"));
-    ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
-    plist.write(R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>Label</key><string>com.example.sync-agent</string>
-<key>ProgramArguments</key><array><string>/usr/bin/rsync</string><string>-a</string></array>
-<key>StartInterval</key><integer>3600</integer>
-</dict></plist>
-)");
-    plist.close();
-
-    const QString tool = dir.filePath(QStringLiteral("launchctl"));
-    auto writeTool = [&](const QByteArray& body) {
-        QFile script(tool);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\n" + body);
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    };
-    writeTool(
-        "printf 'PID\\tStatus\\tLabel\\n-\\t0\\tcom.example.sync-agent\\n7\\t0\\tcom.x.none\\n'\n");
-    Platform::testing::setLaunchctlPath(tool);
-    Platform::testing::setLaunchdFolders(QStringList{folder});
-
     LaunchdStore store;
     store.setLastError(QStringLiteral("[com.x] 失败"));
     std::atomic<QThread*> listThread = nullptr;
+    QList<LaunchdJob> listing{job("com.x.sync", "x"), job("com.x.none", std::nullopt, 7)};
     store.setListerForTesting([&] {
         listThread = QThread::currentThread();
-        return LaunchctlManager::list();
+        return listing;
     });
     QList<QThread*> publishedOn;
     QObject::connect(&store, &LaunchdStore::jobsChanged,
                      [&] { publishedOn.append(QThread::currentThread()); });
-
     store.refresh();
     EXPECT_TRUE(store.isLoading());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !store.isLoading(); }, 30000));
+    ASSERT_TRUE(waitUntilIdle(store));
     EXPECT_NE(listThread.load(), QThread::currentThread());
     EXPECT_EQ(publishedOn, QList<QThread*>{QThread::currentThread()});
-    EXPECT_EQ(store.jobs().size(), 2);
-    EXPECT_EQ(labelsOf(store.filtered()), QStringList{"com.example.sync-agent"});
-    store.setFilter(QStringLiteral("RSYNC"));
-    EXPECT_EQ(store.filtered().size(), 1);
+    EXPECT_EQ(store.jobs(), listing);
+    EXPECT_EQ(labelsOf(store.filtered()), QStringList{"com.x.sync"});
 
-    // A failing listing empties the list and leaves the error text alone.
-    writeTool("echo 'Could not list' >&2\nexit 1\n");
+    // A failed listing comes back empty: the list empties, the error text stays.
+    listing.clear();
     store.refresh();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !store.isLoading(); }, 30000));
+    ASSERT_TRUE(waitUntilIdle(store));
     EXPECT_TRUE(store.jobs().isEmpty());
     EXPECT_EQ(store.lastError(), QStringLiteral("[com.x] 失败"));
-
-    Platform::testing::setLaunchctlPath(std::nullopt);
-    Platform::testing::setLaunchdFolders(std::nullopt);
 }
 
 TEST(LaunchdStoreRefresh, AnOlderListingThatEndsLastIsDropped)
@@ -150,10 +111,9 @@ TEST(LaunchdStoreRefresh, AnOlderListingThatEndsLastIsDropped)
     const QList<LaunchdJob> newer{job("new", "x")};
     store.setListerForTesting([&] { return newer; });
     store.refresh();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !store.isLoading(); }, 30000));
+    ASSERT_TRUE(waitUntilIdle(store));
     gate.open();
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::sendPostedEvents();
+    settleBackgroundWork();
     EXPECT_EQ(store.jobs(), newer);
     EXPECT_FALSE(store.isLoading());
 }

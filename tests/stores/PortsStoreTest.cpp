@@ -42,19 +42,6 @@ QList<qint64> portsOf(const QList<ServicePort>& records)
     return ports;
 }
 
-bool waitUntilIdle(const PortsStore& store)
-{
-    return QTest::qWaitFor([&] { return !store.isLoading(); }, 60000);
-}
-
-// Lets every finished scan deliver its result, so that a dropped result has had its chance.
-void settleBackgroundWork()
-{
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents();
-}
-
 TEST(PortsStoreRefresh, ScansInTheBackgroundAndPublishesOnTheMainThread)
 {
     PortsStore store;

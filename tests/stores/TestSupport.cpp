@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QThreadPool>
 
@@ -46,6 +47,13 @@ void allowOverlappingScans()
 {
     QThreadPool* pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(std::max(4, pool->maxThreadCount()));
+}
+
+void settleBackgroundWork()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
 }
 
 void Gate::open()

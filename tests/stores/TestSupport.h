@@ -4,6 +4,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include <atomic>
 #include <condition_variable>
@@ -28,6 +29,15 @@ struct HelperRun {
 
 // Runs the helper program to its end with these arguments and this configuration folder.
 HelperRun runHelper(const QStringList& arguments, const QString& configHome = testConfigHome());
+
+// Waits until a store's background work has published.
+template <class Store> bool waitUntilIdle(const Store& store)
+{
+    return QTest::qWaitFor([&] { return !store.isLoading(); }, 60000);
+}
+
+// Lets every finished scan deliver its result, so that a dropped result has had its chance.
+void settleBackgroundWork();
 
 // Lets two held-back scans run side by side even where the pool has a single thread.
 void allowOverlappingScans();
