@@ -26,18 +26,10 @@ FakeLaunchd::FakeLaunchd()
         QDir().mkpath(folder);
 
     const QString script = root + "/launchctl";
-    writeFile(script,
-              QStringLiteral("#!/bin/sh\n"
-                             "dir='%1'\n"
-                             "printf '%s\\n' \"$*\" >> \"$dir/calls.log\"\n"
-                             "if [ \"$1\" = list ]; then cat \"$dir/table.txt\"; exit 0; fi\n"
-                             "if [ -f \"$dir/fail-$1\" ]; then\n"
-                             "  cat \"$dir/fail-$1\" >&2\n"
-                             "  exit 3\n"
-                             "fi\n"
-                             "exit 0\n")
-                  .arg(root)
-                  .toUtf8());
+    writeFile(script, "#!/bin/sh\nd='" + root.toUtf8() + R"sh('
+printf '%s\n' "$*" >> "$d/calls.log"
+if [ "$1" = list ]; then cat "$d/table.txt"; exit 0; fi
+if [ -f "$d/fail-$1" ]; then cat "$d/fail-$1" >&2; exit 3; fi)sh");
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setTable({});
 
@@ -64,31 +56,21 @@ void FakeLaunchd::failWith(const QString& subcommand, const QString& errorOutput
     writeFile(m_dir.filePath("fail-" + subcommand), errorOutput.toUtf8());
 }
 
-QString FakeLaunchd::writeDefinition(int folder, const QString& fileName, const QString& body)
+void FakeLaunchd::writeDefinition(int folder, const QString& fileName, const QString& body)
 {
-    const QString path = m_folders.at(folder) + "/" + fileName;
-    writeFile(path, plistXml(body).toUtf8());
-    return path;
+    writeFile(m_folders.at(folder) + "/" + fileName,
+              ("<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n").toUtf8());
 }
 
 QStringList FakeLaunchd::calls() const
 {
     QFile log(m_dir.filePath("calls.log"));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return log.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+               : QStringList();
 }
 
 int FakeLaunchd::listCount() const
 {
     return int(calls().count(QStringLiteral("list")));
-}
-
-QString FakeLaunchd::plistXml(const QString& body)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                          "<plist version=\"1.0\"><dict>\n%1\n</dict></plist>\n")
-        .arg(body);
 }

@@ -16,13 +16,11 @@ public:
     void failWith(const QString& subcommand, const QString& errorOutput);
 
     // Writes an XML definition into folder 0 (user agents) .. 4 (system daemons).
-    QString writeDefinition(int folder, const QString& fileName, const QString& body);
+    void writeDefinition(int folder, const QString& fileName, const QString& body);
 
     // Every command line the fake received so far, one argument list joined by blanks each.
     QStringList calls() const;
     int listCount() const;
-
-    static QString plistXml(const QString& body);
 
 private:
     QTemporaryDir m_dir;

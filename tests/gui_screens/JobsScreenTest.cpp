@@ -26,6 +26,7 @@ class JobsScreen : public ::testing::Test {
 protected:
     FakeLaunchd launchd;
     std::unique_ptr<LaunchdView> view;
+    const QString uid = QString::number(Platform::realUserId());
 
     void SetUp() override
     {
@@ -191,7 +192,6 @@ TEST_F(JobsScreen, FailedActionShowsBannerAndDoesNotReload)
 
     button(rowOf("com.example.backup"), "start")->click();
 
-    const QString uid = QString::number(Platform::realUserId());
     EXPECT_TRUE(launchd.calls().contains("kickstart gui/" + uid + "/com.example.backup"));
     EXPECT_TRUE(launchd.calls().contains("start com.example.backup"));
     ASSERT_TRUE(banner());
@@ -220,7 +220,6 @@ TEST_F(JobsScreen, SucceededActionClearsBannerAndReloads)
 
     button(rowOf("com.example.sync-agent"), "stop")->click();
 
-    const QString uid = QString::number(Platform::realUserId());
     EXPECT_TRUE(launchd.calls().contains("kill SIGTERM gui/" + uid + "/com.example.sync-agent"));
     EXPECT_FALSE(view->store().lastError().has_value());
     waitForListing(listings + 1);
@@ -234,7 +233,6 @@ TEST_F(JobsScreen, SucceededActionClearsBannerAndReloads)
 
 TEST_F(JobsScreen, JobWithoutDefinitionOffersOnlyStartOrStopAndUnload)
 {
-    const QString uid = QString::number(Platform::realUserId());
     LaunchdJob orphan{
         QUuid::createUuid(),         "local.orphan", std::nullopt, 0,
         LaunchdJob::Domain::unknown, std::nullopt,   std::nullopt, QStringLiteral("每天 09:00")};
