@@ -1,9 +1,7 @@
 #include "Stores.h"
 #include "TestSupport.h"
 
-#include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -66,56 +64,6 @@ TEST(LaunchdStoreFilter, ScheduledJobsOnlyThenAppleRunningAndText)
         store.setFilter(c.filter);
         EXPECT_EQ(labelsOf(store.filtered()), c.expected) << c.filter.toStdString();
     }
-}
-
-// The real listing through a stand-in launchctl is exercised by the jobs and screen tests.
-TEST(LaunchdStoreRefresh, ListsOnAWorkerPublishesOnTheMainThreadAndKeepsTheErrorText)
-{
-    LaunchdStore store;
-    store.setLastError(QStringLiteral("[com.x] 失败"));
-    std::atomic<QThread*> listThread = nullptr;
-    QList<LaunchdJob> listing{job("com.x.sync", "x"), job("com.x.none", std::nullopt, 7)};
-    store.setListerForTesting([&] {
-        listThread = QThread::currentThread();
-        return listing;
-    });
-    QList<QThread*> publishedOn;
-    QObject::connect(&store, &LaunchdStore::jobsChanged,
-                     [&] { publishedOn.append(QThread::currentThread()); });
-    store.refresh();
-    EXPECT_TRUE(store.isLoading());
-    ASSERT_TRUE(waitUntilIdle(store));
-    EXPECT_NE(listThread.load(), QThread::currentThread());
-    EXPECT_EQ(publishedOn, QList<QThread*>{QThread::currentThread()});
-    EXPECT_EQ(store.jobs(), listing);
-    EXPECT_EQ(labelsOf(store.filtered()), QStringList{"com.x.sync"});
-
-    // A failed listing comes back empty: the list empties, the error text stays.
-    listing.clear();
-    store.refresh();
-    ASSERT_TRUE(waitUntilIdle(store));
-    EXPECT_TRUE(store.jobs().isEmpty());
-    EXPECT_EQ(store.lastError(), QStringLiteral("[com.x] 失败"));
-}
-
-TEST(LaunchdStoreRefresh, AnOlderListingThatEndsLastIsDropped)
-{
-    allowOverlappingScans();
-    LaunchdStore store;
-    Gate gate;
-    store.setListerForTesting([&] {
-        gate.wait();
-        return QList<LaunchdJob>{job("old", "x")};
-    });
-    store.refresh();
-    const QList<LaunchdJob> newer{job("new", "x")};
-    store.setListerForTesting([&] { return newer; });
-    store.refresh();
-    ASSERT_TRUE(waitUntilIdle(store));
-    gate.open();
-    settleBackgroundWork();
-    EXPECT_EQ(store.jobs(), newer);
-    EXPECT_FALSE(store.isLoading());
 }
 
 } // namespace
