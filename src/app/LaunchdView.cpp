@@ -29,22 +29,6 @@ namespace {
 constexpr int dotSize = 9;
 constexpr int symbolSize = 16;
 
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-void setTextColour(QWidget& widget, const QColor& colour)
-{
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget.setPalette(palette);
-}
-
 // A small indeterminate progress spinner.
 class Spinner : public QWidget {
 public:
@@ -220,9 +204,9 @@ LaunchdView::LaunchdView(QWidget* parent)
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
     m_layout->addWidget(buildToolbar());
-    m_layout->addWidget(divider(this));
+    m_layout->addWidget(Style::divider(this));
     m_layout->addWidget(buildTable(), 1);
-    m_layout->addWidget(divider(this));
+    m_layout->addWidget(Style::divider(this));
     m_layout->addWidget(buildStatusBar());
 
     connect(m_store.get(), &LaunchdStore::runningOnlyChanged, this, &LaunchdView::syncToolbar);
@@ -269,8 +253,8 @@ void LaunchdView::applyPaletteColours()
     m_symbol->setPixmap(
         Symbols::icon(QStringLiteral("clock.badge.checkmark"), Style::accent(palette()))
             .pixmap(symbolSize, symbolSize));
-    setTextColour(*m_summary, Style::secondary(palette()));
-    setTextColour(*m_hint, Style::tertiary(palette()));
+    Style::setTextColour(*m_summary, Style::secondary(palette()));
+    Style::setTextColour(*m_hint, Style::tertiary(palette()));
 }
 
 QWidget* LaunchdView::buildToolbar()

@@ -40,29 +40,6 @@ const QList<TableColumns::Width> columnWidths = {
 constexpr int iconSize = 18;
 constexpr int cellPadding = 6;
 
-QColor destructiveColor()
-{
-    return QColor(215, 0, 21);
-}
-
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    line->setForegroundRole(QPalette::Mid);
-    return line;
-}
-
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
 // The application cell: the icon (or the terminal placeholder) and one or two lines of text.
 class ApplicationDelegate : public QStyledItemDelegate {
 public:
@@ -187,7 +164,7 @@ public:
         style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
 
         const QRect button = buttonRect(option.rect, option.font);
-        const QColor color = destructiveColor();
+        const QColor color = Style::destructive();
         painter->save();
         const QRect iconRect(button.left() + 4, button.center().y() - 7 + 1, 14, 14);
         Symbols::icon(QStringLiteral("stop.circle"), color).paint(painter, iconRect);
@@ -213,10 +190,7 @@ QMessageBox* makeConfirmation(QWidget* parent, const QString& title, const QStri
 QPushButton* addDestructiveButton(QMessageBox& box, const QString& text)
 {
     QPushButton* button = box.addButton(text, QMessageBox::DestructiveRole);
-    setTextColor(button, destructiveColor());
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, destructiveColor());
-    button->setPalette(palette);
+    Style::setTextColour(*button, Style::destructive());
     return button;
 }
 
@@ -230,11 +204,11 @@ PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_share
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
     m_layout->addWidget(makeToolbar());
-    m_layout->addWidget(divider(this));
+    m_layout->addWidget(Style::divider(this));
     m_table = new QTableView(this);
     setUpTable();
     m_layout->addWidget(m_table, 1);
-    m_layout->addWidget(divider(this));
+    m_layout->addWidget(Style::divider(this));
     m_layout->addWidget(makeStatusBar());
 
     connect(m_store.get(), &PortsStore::isLoadingChanged, this, &PortsView::updateLoading);
@@ -442,8 +416,8 @@ void PortsView::updateColors()
         return;
     m_symbol->setPixmap(
         Symbols::icon(QStringLiteral("network"), Style::accent(palette())).pixmap(18, 18));
-    setTextColor(m_status, Style::secondary(palette()));
-    setTextColor(m_hint, Style::tertiary(palette()));
+    Style::setTextColour(*m_status, Style::secondary(palette()));
+    Style::setTextColour(*m_hint, Style::tertiary(palette()));
 }
 
 void PortsView::updateLoading()
@@ -542,14 +516,14 @@ void PortsView::showContextMenu(const QPoint& position)
                        [port = record.port] { DesktopServices::copyText(QString::number(port)); });
         menu.addSeparator();
         QAction* terminate =
-            menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), destructiveColor()),
+            menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), Style::destructive()),
                            QStringLiteral("终止进程"));
         connect(terminate, &QAction::triggered, this, [this, record] { confirmKill(record); });
     } else {
         const QString label = tr("一键终止选中的 %lld 项")
                                   .replace(QStringLiteral("%lld"), QString::number(records.size()));
         QAction* terminate = menu.addAction(
-            Symbols::icon(QStringLiteral("stop.circle.fill"), destructiveColor()), label);
+            Symbols::icon(QStringLiteral("stop.circle.fill"), Style::destructive()), label);
         connect(terminate, &QAction::triggered, this,
                 [this, records] { confirmKillMultiple(records); });
     }

@@ -24,28 +24,6 @@ namespace {
 
 constexpr int symbolSize = 16;
 
-QColor red()
-{
-    return QColor(255, 59, 48);
-}
-
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-void setTextColour(QWidget& widget, const QColor& colour)
-{
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget.setPalette(palette);
-}
-
 // Blanks that may surround what the user typed: tabs and every Unicode space separator.
 // Line breaks are not blanks here.
 bool isBlank(QChar c)
@@ -75,12 +53,12 @@ SettingsView::SettingsView(AppSettings& settings, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(buildHeader());
-    layout->addWidget(divider(this));
+    layout->addWidget(Style::divider(this));
     layout->addWidget(buildAddRow());
     layout->addWidget(buildErrorRow());
-    layout->addWidget(divider(this));
+    layout->addWidget(Style::divider(this));
     layout->addWidget(buildTable(), 1);
-    layout->addWidget(divider(this));
+    layout->addWidget(Style::divider(this));
     layout->addWidget(buildFooter());
 
     connect(m_model, &QAbstractItemModel::modelReset, this, &SettingsView::syncCount);
@@ -104,8 +82,8 @@ void SettingsView::applyPaletteColours()
     m_symbol->setPixmap(
         Symbols::icon(QStringLiteral("slider.horizontal.3"), Style::accent(palette()))
             .pixmap(symbolSize, symbolSize));
-    setTextColour(*m_hint, Style::secondary(palette()));
-    setTextColour(*m_count, Style::secondary(palette()));
+    Style::setTextColour(*m_hint, Style::secondary(palette()));
+    Style::setTextColour(*m_count, Style::secondary(palette()));
 }
 
 SettingsView::~SettingsView() = default;
@@ -172,7 +150,7 @@ QWidget* SettingsView::buildErrorRow()
     m_error->setTextFormat(Qt::PlainText);
     m_error->setFont(Style::font(Style::TextStyle::caption));
     m_error->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    setTextColour(*m_error, red());
+    Style::setTextColour(*m_error, Style::destructive());
     row->addWidget(m_error, 1);
     return m_errorRow;
 }
@@ -214,7 +192,7 @@ QWidget* SettingsView::buildFooter()
                               QStringLiteral("重置为默认"), bar);
     m_reset->setObjectName(QStringLiteral("reset"));
     m_reset->setAutoDefault(false);
-    setTextColour(*m_reset, red());
+    Style::setTextColour(*m_reset, Style::destructive());
     connect(m_reset, &QPushButton::clicked, this, &SettingsView::askToReset);
     row->addWidget(m_reset);
     return bar;
@@ -229,7 +207,7 @@ QWidget* SettingsView::buildRemoveButton(const CommonPort& entry)
     remove->setIconSize(QSize(symbolSize, symbolSize));
     remove->setText(QStringLiteral("删除"));
     remove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    setTextColour(*remove, red());
+    Style::setTextColour(*remove, Style::destructive());
     connect(remove, &QToolButton::clicked, this, [this, entry] { m_settings.remove(entry); });
     return remove;
 }
@@ -281,7 +259,7 @@ void SettingsView::askToReset()
     QPushButton* reset =
         m_confirmReset->addButton(QStringLiteral("重置"), QMessageBox::DestructiveRole);
     reset->setObjectName(QStringLiteral("confirm"));
-    setTextColour(*reset, red());
+    Style::setTextColour(*reset, Style::destructive());
     QPushButton* cancel =
         m_confirmReset->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancel"));

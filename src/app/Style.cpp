@@ -1,6 +1,7 @@
 #include "Style.h"
 
 #include <QFontDatabase>
+#include <QFrame>
 #include <QGuiApplication>
 
 namespace {
@@ -78,6 +79,30 @@ QColor orange()
 QColor green()
 {
     return QColor(52, 199, 89);
+}
+
+QColor destructive()
+{
+    return QColor(215, 0, 21);
+}
+
+void setTextColour(QWidget& widget, const QColor& colour)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget.setPalette(palette);
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    line->setForegroundRole(QPalette::Mid);
+    return line;
 }
 
 } // namespace Style

@@ -4,6 +4,9 @@
 #include <QFont>
 #include <QPalette>
 
+class QFrame;
+class QWidget;
+
 // Text styles and colours shared by the screens.
 namespace Style {
 
@@ -17,5 +20,12 @@ QColor tertiary(const QPalette& palette);
 QColor accent(const QPalette& palette);
 QColor orange();
 QColor green();
+// The red of destructive buttons and of error messages.
+QColor destructive();
+
+// Draws the widget's texts (labels, buttons, fields) in this colour.
+void setTextColour(QWidget& widget, const QColor& colour);
+// A thin horizontal line between two regions of a screen.
+QFrame* divider(QWidget* parent);
 
 } // namespace Style
