@@ -259,18 +259,10 @@ void LaunchdView::applyPaletteColours()
 
 QWidget* LaunchdView::buildToolbar()
 {
-    auto* bar = new QWidget(this);
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-
-    m_symbol = new QLabel(bar);
-    row->addWidget(m_symbol);
-
-    auto* title = new QLabel(QStringLiteral("定时任务"), bar);
-    title->setFont(Style::font(Style::TextStyle::headline));
-    row->addWidget(title);
-    row->addStretch(1);
+    const Style::HeaderRow header = Style::headerRow(this, QStringLiteral("定时任务"));
+    QWidget* bar = header.bar;
+    QHBoxLayout* row = header.row;
+    m_symbol = header.symbol;
 
     m_runningOnly = new QCheckBox(QStringLiteral("只显示运行中"), bar);
     m_runningOnly->setObjectName(QStringLiteral("runningOnly"));

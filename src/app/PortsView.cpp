@@ -290,20 +290,10 @@ void PortsView::changeEvent(QEvent* event)
 
 QWidget* PortsView::makeToolbar()
 {
-    auto* bar = new QWidget(this);
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-
-    m_symbol = new QLabel(bar);
-    m_symbol->setObjectName(QStringLiteral("toolbarSymbol"));
-    row->addWidget(m_symbol, 0, Qt::AlignVCenter);
-
-    auto* title = new QLabel(QStringLiteral("后台服务 / 端口"), bar);
-    title->setObjectName(QStringLiteral("toolbarTitle"));
-    title->setFont(Style::font(Style::TextStyle::headline));
-    row->addWidget(title, 0, Qt::AlignVCenter);
-    row->addStretch(1);
+    const Style::HeaderRow header = Style::headerRow(this, QStringLiteral("后台服务 / 端口"));
+    QWidget* bar = header.bar;
+    QHBoxLayout* row = header.row;
+    m_symbol = header.symbol;
 
     m_commonOnly = new QCheckBox(QStringLiteral("只看常用端口"), bar);
     m_commonOnly->setChecked(m_store->commonOnly());

@@ -90,18 +90,10 @@ SettingsView::~SettingsView() = default;
 
 QWidget* SettingsView::buildHeader()
 {
-    auto* bar = new QWidget(this);
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-
-    m_symbol = new QLabel(bar);
-    row->addWidget(m_symbol);
-
-    auto* title = new QLabel(QStringLiteral("常用端口设置"), bar);
-    title->setFont(Style::font(Style::TextStyle::headline));
-    row->addWidget(title);
-    row->addStretch(1);
+    const Style::HeaderRow header = Style::headerRow(this, QStringLiteral("常用端口设置"));
+    QWidget* bar = header.bar;
+    QHBoxLayout* row = header.row;
+    m_symbol = header.symbol;
 
     m_hint = new QLabel(QStringLiteral("在“端口 / 服务”勾选“只看常用端口”即可按此列表过滤"), bar);
     m_hint->setObjectName(QStringLiteral("hint"));

@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 
 namespace {
 
@@ -103,6 +105,26 @@ QFrame* divider(QWidget* parent)
     line->setFixedHeight(1);
     line->setForegroundRole(QPalette::Mid);
     return line;
+}
+
+HeaderRow headerRow(QWidget* parent, const QString& title)
+{
+    HeaderRow header{};
+    header.bar = new QWidget(parent);
+    header.row = new QHBoxLayout(header.bar);
+    header.row->setContentsMargins(12, 12, 12, 12);
+    header.row->setSpacing(10);
+
+    header.symbol = new QLabel(header.bar);
+    header.symbol->setObjectName(QStringLiteral("toolbarSymbol"));
+    header.row->addWidget(header.symbol, 0, Qt::AlignVCenter);
+
+    header.title = new QLabel(title, header.bar);
+    header.title->setObjectName(QStringLiteral("toolbarTitle"));
+    header.title->setFont(font(TextStyle::headline));
+    header.row->addWidget(header.title, 0, Qt::AlignVCenter);
+    header.row->addStretch(1);
+    return header;
 }
 
 } // namespace Style

@@ -5,6 +5,8 @@
 #include <QPalette>
 
 class QFrame;
+class QHBoxLayout;
+class QLabel;
 class QWidget;
 
 // Text styles and colours shared by the screens.
@@ -27,5 +29,15 @@ QColor destructive();
 void setTextColour(QWidget& widget, const QColor& colour);
 // A thin horizontal line between two regions of a screen.
 QFrame* divider(QWidget* parent);
+
+// The first row of a screen: a place for its symbol, its title in the headline style, then a
+// spacer; the screen adds its own controls at the trailing end of `row`.
+struct HeaderRow {
+    QWidget* bar;
+    QHBoxLayout* row;
+    QLabel* symbol;
+    QLabel* title;
+};
+HeaderRow headerRow(QWidget* parent, const QString& title);
 
 } // namespace Style
