@@ -20,7 +20,6 @@
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QTableView>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,42 +27,6 @@ namespace {
 
 constexpr int dotSize = 9;
 constexpr int symbolSize = 16;
-
-// A small indeterminate progress spinner.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent)
-    {
-        setFixedSize(symbolSize, symbolSize);
-        m_timer.setInterval(80);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            m_step = (m_step + 1) % 12;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { m_timer.start(); }
-    void hideEvent(QHideEvent*) override { m_timer.stop(); }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.translate(width() / 2.0, height() / 2.0);
-        const QColor base = Style::secondary(palette());
-        for (int i = 0; i < 12; ++i) {
-            QColor tick = base;
-            tick.setAlphaF(base.alphaF() * (0.15 + 0.85 * ((i + 12 - m_step) % 12) / 11.0));
-            painter.setPen(QPen(tick, 1.6, Qt::SolidLine, Qt::RoundCap));
-            painter.drawLine(QPointF(0, -3.5), QPointF(0, -7));
-            painter.rotate(30);
-        }
-    }
-
-private:
-    QTimer m_timer;
-    int m_step = 0;
-};
 
 // The status column's dot: a filled 9 × 9 circle in the row's colour.
 class DotDelegate : public QStyledItemDelegate {
@@ -336,24 +299,14 @@ QWidget* LaunchdView::buildTable()
 
 QWidget* LaunchdView::buildStatusBar()
 {
-    auto* bar = new QWidget(this);
-    bar->setFont(Style::font(Style::TextStyle::caption));
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 6, 12, 6);
-
-    m_spinner = new Spinner(bar);
-    m_spinner->setObjectName(QStringLiteral("spinner"));
-    row->addWidget(m_spinner);
-
-    m_summary = new QLabel(bar);
+    const Style::StatusRow status =
+        Style::statusRow(this, QStringLiteral("仅显示带调度（周期/间隔）的 launchd 任务"));
+    m_spinner = status.busy;
+    m_summary = status.summary;
     m_summary->setObjectName(QStringLiteral("summary"));
-    row->addWidget(m_summary);
-    row->addStretch(1);
-
-    m_hint = new QLabel(QStringLiteral("仅显示带调度（周期/间隔）的 launchd 任务"), bar);
+    m_hint = status.hint;
     m_hint->setObjectName(QStringLiteral("hint"));
-    row->addWidget(m_hint);
-    return bar;
+    return status.bar;
 }
 
 QWidget* LaunchdView::buildActionCell(const LaunchdJob& job)

@@ -20,7 +20,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
@@ -319,26 +318,14 @@ QWidget* PortsView::makeToolbar()
 
 QWidget* PortsView::makeStatusBar()
 {
-    auto* bar = new QWidget(this);
-    bar->setFont(Style::font(Style::TextStyle::caption));
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(12, 6, 12, 6);
-
-    m_busy = new QProgressBar(bar);
-    m_busy->setRange(0, 0);
-    m_busy->setTextVisible(false);
-    m_busy->setFixedSize(48, 8);
-    row->addWidget(m_busy, 0, Qt::AlignVCenter);
-
-    m_status = new QLabel(bar);
+    const Style::StatusRow status =
+        Style::statusRow(this, QStringLiteral("提示：终止其他用户/系统进程需以管理员身份运行"));
+    m_busy = status.busy;
+    m_status = status.summary;
     m_status->setObjectName(QStringLiteral("statusText"));
-    row->addWidget(m_status, 0, Qt::AlignVCenter);
-    row->addStretch(1);
-
-    m_hint = new QLabel(QStringLiteral("提示：终止其他用户/系统进程需以管理员身份运行"), bar);
+    m_hint = status.hint;
     m_hint->setObjectName(QStringLiteral("statusHint"));
-    row->addWidget(m_hint, 0, Qt::AlignVCenter);
-    return bar;
+    return status.bar;
 }
 
 void PortsView::setUpTable()

@@ -14,7 +14,6 @@ class PortsTableModel;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QTableView;
 class QToolButton;
 class QVBoxLayout;
@@ -51,7 +50,7 @@ private:
     QVBoxLayout* m_layout = nullptr;
     ErrorBanner* m_banner = nullptr;
     QTableView* m_table = nullptr;
-    QProgressBar* m_busy = nullptr;
+    QWidget* m_busy = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_hint = nullptr;
 

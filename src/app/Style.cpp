@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QTimer>
 
 namespace {
 
@@ -30,6 +32,42 @@ QColor withAlpha(QColor color, qreal alpha)
     color.setAlphaF(alpha);
     return color;
 }
+
+// A small indeterminate progress spinner.
+class Spinner : public QWidget {
+public:
+    explicit Spinner(QWidget* parent) : QWidget(parent)
+    {
+        setFixedSize(16, 16);
+        m_timer.setInterval(80);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_step = (m_step + 1) % 12;
+            update();
+        });
+    }
+
+protected:
+    void showEvent(QShowEvent*) override { m_timer.start(); }
+    void hideEvent(QHideEvent*) override { m_timer.stop(); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(width() / 2.0, height() / 2.0);
+        const QColor base = Style::secondary(palette());
+        for (int i = 0; i < 12; ++i) {
+            QColor tick = base;
+            tick.setAlphaF(base.alphaF() * (0.15 + 0.85 * ((i + 12 - m_step) % 12) / 11.0));
+            painter.setPen(QPen(tick, 1.6, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(QPointF(0, -3.5), QPointF(0, -7));
+            painter.rotate(30);
+        }
+    }
+
+private:
+    QTimer m_timer;
+    int m_step = 0;
+};
 
 } // namespace
 
@@ -125,6 +163,27 @@ HeaderRow headerRow(QWidget* parent, const QString& title)
     header.row->addWidget(header.title, 0, Qt::AlignVCenter);
     header.row->addStretch(1);
     return header;
+}
+
+StatusRow statusRow(QWidget* parent, const QString& hint)
+{
+    StatusRow status{};
+    status.bar = new QWidget(parent);
+    status.bar->setFont(font(TextStyle::caption));
+    auto* row = new QHBoxLayout(status.bar);
+    row->setContentsMargins(12, 6, 12, 6);
+
+    status.busy = new Spinner(status.bar);
+    status.busy->setObjectName(QStringLiteral("spinner"));
+    row->addWidget(status.busy, 0, Qt::AlignVCenter);
+
+    status.summary = new QLabel(status.bar);
+    row->addWidget(status.summary, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    status.hint = new QLabel(hint, status.bar);
+    row->addWidget(status.hint, 0, Qt::AlignVCenter);
+    return status;
 }
 
 } // namespace Style

@@ -40,4 +40,14 @@ struct HeaderRow {
 };
 HeaderRow headerRow(QWidget* parent, const QString& title);
 
+// The last row of a screen, in the caption style: a small spinner (the caller shows it while
+// loading), the summary text, a spacer, then the hint in the tertiary colour.
+struct StatusRow {
+    QWidget* bar;
+    QWidget* busy;
+    QLabel* summary;
+    QLabel* hint;
+};
+StatusRow statusRow(QWidget* parent, const QString& hint);
+
 } // namespace Style
