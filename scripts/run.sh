@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh release
+scripts/build.sh release kestrow
 exec build/release/src/app/kestrow
