@@ -1,23 +1,25 @@
 #include "LaunchctlManager.h"
 
+#include "FreshIds.h"
+#include "LargeStackPool.h"
 #include "LaunchctlParsing.h"
 #include "Numbers.h"
 #include "ProcessRunner.h"
 #include "platform/Platform.h"
 
 #include <QFile>
-#include <QThread>
 #include <QtEndian>
 
 #include <plist/plist.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,7 +27,6 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,12 +77,14 @@ template <typename Visit> void forEachEntry(plist_t dict, Visit visit)
     }
 }
 
-// The only keys any rule reads, at the top level or in a calendar entry.
+// The only keys any rule reads: the first five at the top level of a file, the other five in a
+// calendar entry.
 constexpr std::array<std::string_view, 10> knownKeys{"Label",         "ProgramArguments",
                                                      "Program",       "StartCalendarInterval",
                                                      "StartInterval", "Weekday",
                                                      "Day",           "Month",
                                                      "Hour",          "Minute"};
+constexpr std::size_t entryKeysBegin = 5;
 
 constexpr std::size_t knownKeyIndex(std::string_view key)
 {
@@ -91,11 +94,8 @@ constexpr std::size_t knownKeyIndex(std::string_view key)
 
 class PlistView {
 public:
-    explicit PlistView(plist_t node) : node_(node), type_(plist_get_node_type(node))
-    {
-        if (type_ == PLIST_DICT)
-            readKeys();
-    }
+    // The whole file's dictionary.
+    static PlistView root(plist_t node) { return PlistView(node, 0, entryKeysBegin); }
 
     // A dictionary counts only when all its keys are text.
     bool isDictionary() const { return type_ == PLIST_DICT && textKeys_; }
@@ -141,13 +141,22 @@ public:
     }
 
 private:
+    // Anything below the top level is read, when it is a dictionary, as a calendar entry.
+    explicit PlistView(plist_t node, std::size_t keysBegin = entryKeysBegin,
+                       std::size_t keysEnd = knownKeys.size())
+        : node_(node), type_(plist_get_node_type(node))
+    {
+        if (type_ == PLIST_DICT)
+            readKeys(keysBegin, keysEnd);
+    }
+
     // One pass over the entries: checks the keys' type and keeps the first value of each key
-    // that some rule reads.
-    void readKeys()
+    // that the rules read at this level.
+    void readKeys(std::size_t keysBegin, std::size_t keysEnd)
     {
         forEachEntry(node_, [&](plist_t key, plist_t value) {
             textKeys_ = key && plist_get_node_type(key) == PLIST_KEY;
-            for (std::size_t i = 0; textKeys_ && i < knownKeys.size(); ++i) {
+            for (std::size_t i = keysBegin; textKeys_ && i < keysEnd; ++i) {
                 if (plist_key_val_compare(key, knownKeys[i].data()) == 0) {
                     if (!known_[i])
                         known_[i] = value;
@@ -254,16 +263,24 @@ template <typename View> std::optional<QString> programOf(const View& plist)
     return textAt(plist, "Program");
 }
 
-// printf's "%02d": at least two characters, zero-padded (so 5 gives 05 and -5 stays -5).
-QString twoDigits(qint64 value)
+// Numbers are written straight into the text being built: schedules are made for every file of
+// every listing.
+void appendNumber(QString& text, qint64 value)
 {
-    QString text = QString::number(value);
-    if (text.size() < 2)
-        text.prepend(u'0');
-    return text;
+    std::array<char, 24> digits{};
+    const char* const end = std::to_chars(digits.begin(), digits.end(), value).ptr;
+    text += QLatin1StringView(digits.data(), end - digits.data());
 }
 
-template <typename View> QString calendarEntryOf(const View& entry)
+// printf's "%02d": at least two characters, zero-padded (so 5 gives 05 and -5 stays -5).
+void appendTwoDigits(QString& text, qint64 value)
+{
+    if (value >= 0 && value < 10)
+        text += u'0';
+    appendNumber(text, value);
+}
+
+template <typename View> void appendCalendarEntry(QString& text, const View& entry)
 {
     const std::optional<qint64> weekday = integerAt(entry, "Weekday");
     const std::optional<qint64> day = integerAt(entry, "Day");
@@ -271,39 +288,53 @@ template <typename View> QString calendarEntryOf(const View& entry)
     const std::optional<qint64> hour = integerAt(entry, "Hour");
     const std::optional<qint64> minute = integerAt(entry, "Minute");
 
-    QString text;
+    const qsizetype begin = text.size();
     if (month && day) {
-        text = QStringLiteral("每年") + QString::number(*month) + QStringLiteral("月") +
-               QString::number(*day) + QStringLiteral("日 ");
+        text += u"每年";
+        appendNumber(text, *month);
+        text += u'月';
+        appendNumber(text, *day);
+        text += u"日 ";
     } else if (weekday) {
-        static const char16_t* const names[] = {u"周日", u"周一", u"周二", u"周三",
-                                                u"周四", u"周五", u"周六", u"周日"};
-        if (*weekday >= 0 && *weekday <= 7)
-            text = QString::fromUtf16(names[*weekday]);
-        else
-            text = QStringLiteral("周") + QString::number(*weekday);
+        static constexpr std::array<std::u16string_view, 8> names{
+            u"周日", u"周一", u"周二", u"周三", u"周四", u"周五", u"周六", u"周日"};
+        if (*weekday >= 0 && *weekday < static_cast<qint64>(names.size())) {
+            text += QStringView(names[static_cast<std::size_t>(*weekday)]);
+        } else {
+            text += u'周';
+            appendNumber(text, *weekday);
+        }
         text += u' ';
     } else if (day) {
-        text = QStringLiteral("每月 ") + QString::number(*day) + QStringLiteral(" 日 ");
+        text += u"每月 ";
+        appendNumber(text, *day);
+        text += u" 日 ";
     } else {
-        text = QStringLiteral("每天 ");
+        text += u"每天 ";
     }
 
-    if (hour)
-        text += twoDigits(*hour) + u':' + twoDigits(minute.value_or(0));
-    else if (minute)
-        text += QStringLiteral("每小时第 ") + QString::number(*minute) + QStringLiteral(" 分");
-    else
-        text += QStringLiteral("（每分钟）");
+    if (hour) {
+        appendTwoDigits(text, *hour);
+        text += u':';
+        appendTwoDigits(text, minute.value_or(0));
+    } else if (minute) {
+        text += u"每小时第 ";
+        appendNumber(text, *minute);
+        text += u" 分";
+    } else {
+        text += u"（每分钟）";
+    }
 
-    qsizetype begin = 0;
-    qsizetype end = text.size();
+    // Spaces and tabs are trimmed from both ends of what this entry added.
     const auto blank = [&](qsizetype i) { return text[i] == u' ' || text[i] == u'\t'; };
-    while (begin < end && blank(begin))
-        ++begin;
+    qsizetype end = text.size();
     while (end > begin && blank(end - 1))
         --end;
-    return text.sliced(begin, end - begin);
+    text.truncate(end);
+    qsizetype first = begin;
+    while (first < end && blank(first))
+        ++first;
+    text.remove(begin, first - begin);
 }
 
 // A calendar schedule wins over an interval; an array counts only when all its elements are
@@ -322,13 +353,15 @@ template <typename View> std::optional<QString> scheduleOf(const View& plist)
                 entries.clear();
         }
         QString descriptions;
+        descriptions.reserve(16 * static_cast<qsizetype>(entries.size()));
         for (const View& entry : entries) {
-            const QString text = calendarEntryOf(entry);
-            if (text.isEmpty())
-                continue;
-            if (!descriptions.isEmpty())
+            const qsizetype mark = descriptions.size();
+            if (mark > 0)
                 descriptions += u'；';
-            descriptions += text;
+            const qsizetype begin = descriptions.size();
+            appendCalendarEntry(descriptions, entry);
+            if (descriptions.size() == begin) // an empty description is dropped
+                descriptions.truncate(mark);
         }
         if (!descriptions.isEmpty())
             return descriptions;
@@ -341,29 +374,30 @@ template <typename View> std::optional<QString> scheduleOf(const View& plist)
 
 // ---- Reading folders -----------------------------------------------------------------------
 
+constexpr std::string_view plistSuffix(".plist");
+
 // A folder's ".plist" entries: hidden ones included, sorted by name so that which of two files
 // wins does not depend on the file system's order. The folder stays open so that its files are
 // opened relative to it. An unlistable folder gives no entries.
 struct DefinitionFolder {
     struct Entry {
-        QString path;
-        QString stem;
-        QByteArray nativeName;
+        std::string name;     // as the file system has it
+        bool regular = false; // the listing says it is a regular file, not a link or anything else
     };
 
-    explicit DefinitionFolder(const QString& folder)
-        : dir(::opendir(QFile::encodeName(folder).constData()))
+    explicit DefinitionFolder(const QString& folderPath)
+        : path(folderPath), dir(::opendir(QFile::encodeName(folderPath).constData()))
     {
         if (!dir)
             return;
-        static const QLatin1String suffix(".plist");
         while (const dirent* entry = ::readdir(dir)) {
-            const QString name = QFile::decodeName(entry->d_name);
-            if (name.endsWith(suffix))
-                entries.append({folder + u'/' + name, name.chopped(suffix.size()), entry->d_name});
+            const std::string_view name(entry->d_name);
+            if (name.size() >= plistSuffix.size() &&
+                name.substr(name.size() - plistSuffix.size()) == plistSuffix)
+                entries.push_back({std::string(name), entry->d_type == DT_REG});
         }
         std::sort(entries.begin(), entries.end(),
-                  [](const Entry& a, const Entry& b) { return a.path < b.path; });
+                  [](const Entry& a, const Entry& b) { return a.name < b.name; });
     }
     ~DefinitionFolder()
     {
@@ -373,24 +407,26 @@ struct DefinitionFolder {
     DefinitionFolder(const DefinitionFolder&) = delete;
     DefinitionFolder& operator=(const DefinitionFolder&) = delete;
 
+    QString path;
     DIR* dir = nullptr;
-    QList<Entry> entries;
+    std::vector<Entry> entries;
 };
 
 // The whole content of a regular file of at most maxDefinitionFileSize bytes, with symbolic
-// links followed; nothing for anything else.
-std::optional<QByteArray> readRegularFileAt(int dirFd, const char* name)
+// links followed; nothing for anything else. knownRegular says the caller has already seen a
+// regular file under this name, which spares a lookup of the name before opening it.
+std::optional<QByteArray> readRegularFileAt(int dirFd, const char* name, bool knownRegular = false)
 {
     // Check the type before opening: opening a FIFO or a device may block or have effects.
     struct stat info {};
-    if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size > maxDefinitionFileSize)
+    if (!knownRegular && (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode) ||
+                          info.st_size > maxDefinitionFileSize))
         return std::nullopt;
 
+    // Non-blocking, should the entry have been swapped for a FIFO since it was looked at.
     const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
-    // The entry may have been swapped between the check and the open.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxDefinitionFileSize) {
         ::close(fd);
         return std::nullopt;
@@ -414,51 +450,6 @@ std::optional<QByteArray> readRegularFileAt(int dirFd, const char* name)
     ::close(fd);
     bytes.truncate(filled);
     return bytes;
-}
-
-// The decoder recurses once per nesting level. A file within the size bound can nest deeply
-// enough to overflow an ordinary thread stack (about 600,000 levels in 4 MiB of XML), so decoding
-// runs on threads whose stacks hold the deepest such file.
-constexpr size_t decoderStackSize = 64 * 1024 * 1024;
-
-template <typename Work> struct DecoderThreads {
-    static void* run(void* argument)
-    {
-        auto* self = static_cast<DecoderThreads*>(argument);
-        for (qsizetype i = self->next++; i < self->count; i = self->next++)
-            self->work(i);
-        return nullptr;
-    }
-
-    qsizetype count;
-    Work& work;
-    std::atomic<qsizetype> next{0};
-};
-
-// Runs work(0) ... work(count - 1) on a few large-stack threads and waits for them. Should no
-// such thread start, the calling thread does the work.
-template <typename Work> void onDecoderThreads(qsizetype count, Work work)
-{
-    DecoderThreads<Work> shared{count, work};
-    std::vector<pthread_t> threads;
-    pthread_attr_t attributes;
-    if (::pthread_attr_init(&attributes) == 0) {
-        if (::pthread_attr_setstacksize(&attributes, decoderStackSize) == 0) {
-            const int wanted = std::clamp<qsizetype>(QThread::idealThreadCount(), 1, 8);
-            for (int i = 0; i < std::min<qsizetype>(wanted, count); ++i) {
-                pthread_t thread;
-                if (::pthread_create(&thread, &attributes, &DecoderThreads<Work>::run, &shared) !=
-                    0)
-                    break;
-                threads.push_back(thread);
-            }
-        }
-        ::pthread_attr_destroy(&attributes);
-    }
-    if (threads.empty())
-        DecoderThreads<Work>::run(&shared);
-    for (const pthread_t thread : threads)
-        ::pthread_join(thread, nullptr);
 }
 
 // ---- Actions -------------------------------------------------------------------------------
@@ -540,7 +531,7 @@ PlistContents decodePlist(QByteArrayView bytes)
     if (!root)
         return {};
 
-    const PlistView plist(rootNode);
+    const PlistView plist = PlistView::root(rootNode);
     if (!plist.isDictionary())
         return {};
     return {textAt(plist, "Label"), programOf(plist), scheduleOf(plist)};
@@ -558,35 +549,45 @@ QHash<QString, PlistInfo> discoverPlistPaths(const QStringList& folders)
 {
     std::vector<std::unique_ptr<DefinitionFolder>> opened;
     struct File {
-        int dirFd;
+        const DefinitionFolder* folder;
         const DefinitionFolder::Entry* entry;
+        QString stem;
+        PlistInfo info;
+        std::optional<QString> label;
     };
-    QList<File> files;
+    std::vector<File> files;
     for (const QString& folder : folders) {
         opened.push_back(std::make_unique<DefinitionFolder>(folder));
         for (const DefinitionFolder::Entry& entry : opened.back()->entries)
-            files.append({::dirfd(opened.back()->dir), &entry});
+            files.push_back({opened.back().get(), &entry, {}, {}, {}});
     }
 
     // Files are read and decoded side by side; which one wins is decided afterwards, in order.
-    std::vector<PlistContents> contents(static_cast<size_t>(files.size()));
-    onDecoderThreads(files.size(), [&](qsizetype i) {
-        const std::optional<QByteArray> bytes =
-            readRegularFileAt(files[i].dirFd, files[i].entry->nativeName.constData());
-        if (bytes)
-            contents[static_cast<size_t>(i)] = decodePlist(*bytes);
+    // The decoder recurses once per nesting level, and a file within the size bound can nest
+    // deeply enough (about 600,000 levels in 4 MiB of XML) to overflow an ordinary thread stack.
+    LargeStackPool::run(static_cast<qsizetype>(files.size()), [&](qsizetype i) {
+        File& file = files[static_cast<size_t>(i)];
+        const QString name = QFile::decodeName(file.entry->name.c_str());
+        file.stem = name.chopped(static_cast<qsizetype>(plistSuffix.size()));
+        file.info.path = file.folder->path + u'/' + name;
+        const std::optional<QByteArray> bytes = readRegularFileAt(
+            ::dirfd(file.folder->dir), file.entry->name.c_str(), file.entry->regular);
+        if (!bytes)
+            return;
+        PlistContents contents = decodePlist(*bytes);
+        file.label = std::move(contents.label);
+        file.info.program = std::move(contents.program);
+        file.info.schedule = std::move(contents.schedule);
     });
 
     QHash<QString, PlistInfo> table;
-    table.reserve(files.size());
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const DefinitionFolder::Entry& entry = *files[i].entry;
-        PlistContents& file = contents[static_cast<size_t>(i)];
+    table.reserve(static_cast<qsizetype>(files.size()));
+    for (File& file : files) {
         // A declared label takes over an earlier entry; a bare file name only fills a gap.
-        if (!file.label && table.contains(entry.stem))
+        if (!file.label && table.contains(file.stem))
             continue;
-        table.insert(file.label ? *file.label : entry.stem,
-                     PlistInfo{entry.path, std::move(file.program), std::move(file.schedule)});
+        table.emplace(file.label ? std::move(*file.label) : std::move(file.stem),
+                      std::move(file.info));
     }
     return table;
 }
@@ -620,7 +621,9 @@ std::optional<QString> scheduleDescription(const QVariantMap& plist)
 
 QString describeCalendarEntry(const QVariantMap& entry)
 {
-    return calendarEntryOf(VariantView(entry));
+    QString text;
+    appendCalendarEntry(text, VariantView(entry));
+    return text;
 }
 
 QString humanInterval(qint64 seconds)
@@ -679,12 +682,13 @@ QList<LaunchdJob> joinJobs(const QList<JobTableRow>& rows,
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
+    FreshIds ids;
     QList<LaunchdJob> jobs;
     jobs.reserve(rows.size());
     for (const auto& [key, index] : order) {
         const JobTableRow& row = rows[index];
         LaunchdJob job;
-        job.id = QUuid::createUuid();
+        job.id = ids.next();
         job.label = row.label;
         job.pid = row.pid;
         job.lastExitStatus = row.lastExitStatus;
