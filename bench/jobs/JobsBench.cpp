@@ -159,6 +159,19 @@ BENCHMARK(BM_RunLaunchctlList)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 
+// What list() does after the tool and the folders: the table parsed and joined.
+void BM_ParseAndJoin(benchmark::State& state)
+{
+    fixture();
+    const ProcessRunner::Result table = ProcessRunner::run(Platform::launchctlPath(), {"list"});
+    const QHash<QString, LaunchctlManager::PlistInfo> definitions =
+        LaunchctlManager::discoverPlistPaths();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            LaunchctlManager::joinJobs(LaunchctlManager::parseJobTable(table.stdOut), definitions));
+}
+BENCHMARK(BM_ParseAndJoin)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
 // The property-list library alone: decoding the 1,000 files' bytes, already in memory.
 void BM_LibraryDecodeOnly(benchmark::State& state)
 {
