@@ -14,8 +14,9 @@ namespace LargeStackPool {
 inline constexpr size_t stackSize = 64 * 1024 * 1024;
 
 // Runs work(0) ... work(count - 1) spread over the workers and returns when all are done. Calls
-// from several threads at once share the workers. Should no worker start at all, the calling
-// thread does the work.
+// from several threads at once share the workers; work must not itself call run(), or it may
+// wait for turns queued behind its own. Should no worker start at all, the calling thread does
+// the work.
 void run(qsizetype count, const std::function<void(qsizetype)>& work);
 
 } // namespace LargeStackPool
