@@ -1,5 +1,6 @@
 #include "LaunchdView.h"
 
+#include "CellDelegate.h"
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "JobsTableModel.h"
@@ -29,19 +30,14 @@ constexpr int dotSize = 9;
 constexpr int symbolSize = 16;
 
 // The status column's dot: a filled 9 × 9 circle in the row's colour.
-class DotDelegate : public QStyledItemDelegate {
+class DotDelegate : public CellDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CellDelegate::CellDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        QStyleOptionViewItem base = option;
-        initStyleOption(&base, index);
-        base.features &= ~QStyleOptionViewItem::HasDecoration;
-        base.icon = QIcon();
-        base.text.clear();
-        base.widget->style()->drawControl(QStyle::CE_ItemViewItem, &base, painter, base.widget);
+        paintBackground(painter, option, index, Icon::drop);
 
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
@@ -54,17 +50,14 @@ public:
 };
 
 // The name column: the friendly name, and below it the label, smaller and fainter.
-class NameDelegate : public QStyledItemDelegate {
+class NameDelegate : public CellDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CellDelegate::CellDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        QStyleOptionViewItem base = option;
-        initStyleOption(&base, index);
-        base.text.clear();
-        base.widget->style()->drawControl(QStyle::CE_ItemViewItem, &base, painter, base.widget);
+        paintBackground(painter, option, index, Icon::keep);
 
         const QFont nameFont = option.font;
         const QFont labelFont = Style::font(Style::TextStyle::caption2);

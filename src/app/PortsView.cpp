@@ -1,6 +1,7 @@
 #include "PortsView.h"
 
 #include "AppSettings.h"
+#include "CellDelegate.h"
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "PortsTableModel.h"
@@ -9,7 +10,6 @@
 #include "Symbols.h"
 #include "TableColumns.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -40,20 +40,14 @@ constexpr int iconSize = 18;
 constexpr int cellPadding = 6;
 
 // The application cell: the icon (or the terminal placeholder) and one or two lines of text.
-class ApplicationDelegate : public QStyledItemDelegate {
+class ApplicationDelegate : public CellDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CellDelegate::CellDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        QStyleOptionViewItem item = option;
-        initStyleOption(&item, index);
-        item.text.clear();
-        item.icon = QIcon();
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        paintBackground(painter, option, index, Icon::drop);
 
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette& palette = option.palette;
@@ -139,9 +133,9 @@ protected:
 };
 
 // The terminate button of each row, drawn by the delegate so that large tables stay light.
-class TerminateDelegate : public QStyledItemDelegate {
+class TerminateDelegate : public CellDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using CellDelegate::CellDelegate;
 
     static QRect buttonRect(const QRect& cell, const QFont& font)
     {
@@ -155,12 +149,7 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        QStyleOptionViewItem item = option;
-        initStyleOption(&item, index);
-        item.text.clear();
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        paintBackground(painter, option, index, Icon::keep);
 
         const QRect button = buttonRect(option.rect, option.font);
         const QColor color = Style::destructive();
