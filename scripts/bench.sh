@@ -14,7 +14,7 @@ for program in $(find build/release/bench -type f -executable -name '*_bench' | 
         missed+=("$(basename "$program")")
 done
 echo "== start-up and memory"
-env -u QT_QPA_PLATFORM bench/gui/startup_and_memory.sh build/release || missed+=("start-up and memory")
+env -u QT_QPA_PLATFORM bench/app/startup_and_memory.sh build/release || missed+=("start-up and memory")
 if ((${#missed[@]})); then
     echo "missed their targets: ${missed[*]}" >&2
     exit 1

@@ -1,5 +1,5 @@
 // Desktop entries and /proc cgroup files, as a system could hold them.
-#include "platform/RunningAppsLinuxParsing.h"
+#include "RunningAppsLinuxParsing.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "PortScannerParsing.h"
 #include "Printing.h"
 #include "platform/Platform.h"
-#include "platform/RunningAppsLinuxParsing.h"
+#include "RunningAppsLinuxParsing.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "platform/Platform.h"
-#include "platform/RunningAppsLinuxParsing.h"
+#include "RunningAppsLinuxParsing.h"
 
 #include "Numbers.h"
 

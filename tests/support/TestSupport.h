@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Printing.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -9,13 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <ostream>
 
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 // The temporary configuration folder this test program uses in place of the user's own.
 QString testConfigHome();

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Measures the shipped kestrow: the time from its start until its window is on screen, and its
 # resident memory when idle on the ports screen with 1,000 listening sockets to show.
-# Usage: bench/gui/startup_and_memory.sh BUILD_DIR   (a Release build with KESTROW_BUILD_BENCH=ON)
+# Usage: bench/app/startup_and_memory.sh BUILD_DIR   (a Release build with KESTROW_BUILD_BENCH=ON)
 # Runs under a private Xvfb server; needs xvfb and x11-utils (xwininfo).
 set -euo pipefail
 
 build=${1:?usage: $0 BUILD_DIR}
 kestrow=$build/src/app/kestrow
-listeners=$build/bench/gui/bench_listeners
+listeners=$build/bench/app/bench_listeners
 runs=${RUNS:-5}
 sockets=${SOCKETS:-1000}
 
