@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   lsof iproute2 procps
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
+  systemd dbus-user-session
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
 )
