@@ -18,24 +18,30 @@ struct Mailbox {
     QObject* receiver = nullptr;
 };
 
-// Runs `work` on the global thread pool, then queues `deliver(result)` on the receiver's thread.
-// When the receiver is gone by then, the result is dropped. A receiver deleted after the call was
-// queued takes the queued call with it, so `deliver` only ever runs against a live receiver.
-// QCoreApplication waits for the global pool when it ends, so no task outlives the program's
-// event machinery.
+// Runs `work` on a thread pool (the global one unless named), then queues `deliver(result)` on the
+// receiver's thread. When the receiver is gone by then, the result is dropped. A receiver deleted
+// after the call was queued takes the queued call with it, so `deliver` only ever runs against a
+// live receiver. QCoreApplication waits for the global pool when it ends, so no task outlives the
+// program's event machinery.
+template <typename Work, typename Deliver>
+void runInBackground(QThreadPool& pool, const std::shared_ptr<Mailbox>& mailbox, Work work,
+                     Deliver deliver)
+{
+    pool.start([mailbox, work = std::move(work), deliver = std::move(deliver)]() {
+        auto result = work();
+        std::lock_guard lock(mailbox->mutex);
+        if (!mailbox->receiver)
+            return;
+        QMetaObject::invokeMethod(
+            mailbox->receiver, [deliver, result = std::move(result)]() { deliver(result); },
+            Qt::QueuedConnection);
+    });
+}
+
 template <typename Work, typename Deliver>
 void runInBackground(const std::shared_ptr<Mailbox>& mailbox, Work work, Deliver deliver)
 {
-    QThreadPool::globalInstance()->start(
-        [mailbox, work = std::move(work), deliver = std::move(deliver)]() {
-            auto result = work();
-            std::lock_guard lock(mailbox->mutex);
-            if (!mailbox->receiver)
-                return;
-            QMetaObject::invokeMethod(
-                mailbox->receiver, [deliver, result = std::move(result)]() { deliver(result); },
-                Qt::QueuedConnection);
-        });
+    runInBackground(*QThreadPool::globalInstance(), mailbox, std::move(work), std::move(deliver));
 }
 
 // A search query, lower-cased once.

@@ -1,5 +1,6 @@
 #pragma once
 
 // The observable stores behind the data screens, under the name callers know them by.
+#include "JobsStore.h"
 #include "LaunchdStore.h"
 #include "PortsStore.h"

@@ -2,6 +2,8 @@
 #include "SystemdSource.h"
 #include "ExampleTimers.h"
 #include "Printing.h"
+#include "Stores.h"
+#include "TestSupport.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -155,7 +157,8 @@ TEST_F(SystemdTimers, ActionsChangeTheTimersAndTheManagerSaysSo)
     ASSERT_TRUE(report);
     EXPECT_EQ(source->perform(*report, JobAction::start), (JobSource::ActionResult{true, {}}));
     EXPECT_TRUE(changes.wait(1000) || !changes.isEmpty()) << "the run is signalled";
-    EXPECT_EQ(waitFor("report.timer", [](const Job& job) { return job.statusText != "已停止"; })
+    EXPECT_EQ(waitFor("report.timer",
+                      [](const Job& job) { return job.statusText == "已停止 (退出码 3)"; })
                   .statusText,
               "已停止 (退出码 3)");
 
@@ -226,6 +229,31 @@ TEST(SystemdTimersAbsent, NoBusMeansNoRowsAndNothingToSay)
     EXPECT_FALSE(listing.present);
     EXPECT_FALSE(listing.error);
     EXPECT_TRUE(listing.jobs.isEmpty());
+}
+
+// The manager stops while the screen is open: its rows stay, and the banner says why without a
+// click.
+TEST(SystemdTimersGone, ManagerThatGoesAwayKeepsItsRowsAndSaysWhy)
+{
+    if (const auto reason = SystemdSandbox::unavailableReason())
+        GTEST_SKIP() << reason->toStdString();
+    SystemdSandbox sandbox;
+    ASSERT_TRUE(sandbox.isRunning()) << sandbox.error().toStdString();
+    writeExampleTimers(sandbox);
+    JobSources::Sources sources;
+    sources.push_back(std::make_unique<SystemdSource>(JobScope::user, sandbox.bus()));
+    JobsStore store(std::move(sources));
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    const qsizetype rows = store.jobs().size();
+    ASSERT_GE(rows, 4);
+
+    sandbox.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.lastError().has_value(); }, 5000));
+    EXPECT_TRUE(store.lastError()->startsWith("用户 Timer：")) << store.lastError()->toStdString();
+    EXPECT_GT(store.lastError()->size(), QStringLiteral("用户 Timer：").size());
+    EXPECT_EQ(store.jobs().size(), rows);
+    EXPECT_EQ(store.presentSources(), QList<JobSourceKind>{JobSourceKind::systemd});
 }
 
 } // namespace
