@@ -2,5 +2,4 @@
 
 // The observable stores behind the data screens, under the name callers know them by.
 #include "JobsStore.h"
-#include "LaunchdStore.h"
 #include "PortsStore.h"

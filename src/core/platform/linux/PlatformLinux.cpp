@@ -27,6 +27,11 @@ Overrides& overrides()
 
 namespace Platform {
 
+bool isMacOS()
+{
+    return false;
+}
+
 QString lsofPath()
 {
     {
