@@ -7,6 +7,8 @@
 #include "SystemdSource.h"
 
 #include <QCheckBox>
+#include <QDBusConnection>
+#include <QDesktopServices>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QRegularExpression>
@@ -21,6 +23,21 @@ namespace {
 
 enum Column { dot, name, schedule, nextRun, program, domain, status, actions };
 
+// Catches the files the screen opens, and stands in for the desktop's file manager on the
+// sandbox's bus, which is this program's session bus.
+class Desktop : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QList<QUrl> opened;
+    QStringList shown;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
+};
+
 class TimersScreen : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -28,8 +45,11 @@ protected:
         if (SystemdSandbox::unavailableReason())
             return;
         sandbox = new SystemdSandbox;
-        if (sandbox->isRunning())
-            writeExampleTimers(*sandbox);
+        if (!sandbox->isRunning())
+            return;
+        writeExampleTimers(*sandbox);
+        // Nothing has asked for the session bus yet: it is the sandbox's from here on.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", sandbox->busAddress().toUtf8());
     }
     static void TearDownTestSuite()
     {
@@ -122,6 +142,23 @@ TEST_F(TimersScreen, ShowsTheTimersAsAPersonSeesThem)
     EXPECT_FALSE(button("report.timer", "load"));
     EXPECT_EQ(button("report.timer", "open")->toolTip(), "打开配置文件");
     EXPECT_EQ(button("report.timer", "reveal")->toolTip(), "在 Finder 中显示");
+
+    // Open and reveal act on the timer's unit file.
+    Desktop desktop;
+    QDBusConnection session = QDBusConnection::sessionBus();
+    ASSERT_TRUE(session.registerObject("/org/freedesktop/FileManager1", &desktop,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(session.registerService("org.freedesktop.FileManager1"));
+    QDesktopServices::setUrlHandler("file", &desktop, "open");
+    const QString unitFile = sandbox->unitDirectory() + "/report.timer";
+    button("report.timer", "open")->click();
+    button("report.timer", "reveal")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop.shown.isEmpty(); }, 5000));
+    QDesktopServices::unsetUrlHandler("file");
+    session.unregisterService("org.freedesktop.FileManager1");
+    session.unregisterObject("/org/freedesktop/FileManager1");
+    EXPECT_EQ(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(unitFile)});
+    EXPECT_EQ(desktop.shown, QStringList{QUrl::fromLocalFile(unitFile).toString()});
     for (const char* which : {"start", "unload", "open", "reveal"}) {
         EXPECT_FALSE(button("report.timer", which)->icon().isNull()) << which;
         EXPECT_TRUE(button("report.timer", which)->accessibleName().endsWith(" report.timer"));
@@ -183,3 +220,5 @@ TEST_F(TimersScreen, RowsFollowTheManagerWithoutAnotherClick)
 }
 
 } // namespace
+
+#include "TimersScreenTest.moc"
