@@ -1,5 +1,6 @@
 // The scheduled-jobs screen over a launchctl stand-in and definition files on disk.
 #include "FakeLaunchd.h"
+#include "JobsScreenReader.h"
 
 #include "ErrorBanner.h"
 #include "JobsView.h"
@@ -22,12 +23,9 @@
 
 namespace {
 
-enum Column { dot, name, schedule, nextRun, program, domain, status, actions };
-
-class JobsScreen : public ::testing::Test {
+class JobsScreen : public ::testing::Test, protected JobsScreenReader {
 protected:
     FakeLaunchd launchd;
-    std::unique_ptr<JobsView> view;
     const QString uid = QString::number(Platform::realUserId());
 
     void SetUp() override
@@ -71,26 +69,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QTableView& table() { return *view->findChild<QTableView*>("jobs"); }
-    QAbstractItemModel& model() { return *table().model(); }
-    QVariant cell(int row, int column, int role = Qt::DisplayRole)
-    {
-        return model().data(model().index(row, column), role);
-    }
-    int rowOf(const QString& label)
-    {
-        for (int row = 0; row < model().rowCount(); ++row) {
-            if (cell(row, name, Qt::UserRole + 1).toString() == label)
-                return row;
-        }
-        return -1;
-    }
-    QToolButton* button(int row, const char* which)
-    {
-        table().scrollTo(model().index(row, actions));
-        QWidget* cellWidget = table().indexWidget(model().index(row, actions));
-        return cellWidget ? cellWidget->findChild<QToolButton*>(which) : nullptr;
-    }
     QString summary() { return view->findChild<QLabel*>("summary")->text(); }
     ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
 };
@@ -99,8 +77,8 @@ TEST_F(JobsScreen, ShowsScheduledJobsWithTheirStateAndButtons)
 {
     // Only the two scheduled jobs not shipped with the system, ordered by label.
     ASSERT_EQ(model().rowCount(), 2);
-    EXPECT_EQ(cell(0, name, Qt::UserRole + 1), "com.example.backup");
-    EXPECT_EQ(cell(1, name, Qt::UserRole + 1), "com.example.sync-agent");
+    EXPECT_EQ(cell(0, name, labelRole), "com.example.backup");
+    EXPECT_EQ(cell(1, name, labelRole), "com.example.sync-agent");
     EXPECT_EQ(summary(), "共 2 个定时任务 · 1 个运行中");
     EXPECT_EQ(view->findChild<QLabel*>("hint")->text(), "仅显示带调度（周期/间隔）的 launchd 任务");
 
@@ -160,7 +138,7 @@ TEST_F(JobsScreen, ShowsScheduledJobsWithTheirStateAndButtons)
             EXPECT_FALSE(button(row, which)->icon().isNull()) << which;
             EXPECT_TRUE(button(row, which)
                             ->accessibleName()
-                            .endsWith(cell(row, name, Qt::UserRole + 1).toString()))
+                            .endsWith(cell(row, name, labelRole).toString()))
                 << which;
         }
     }
@@ -199,7 +177,7 @@ TEST_F(JobsScreen, FiltersNarrowTheRowsAndCountsWithoutReloading)
     QTest::keyClicks(search, "RSY");
     EXPECT_EQ(view->store().filter(), "RSY");
     EXPECT_EQ(model().rowCount(), 1);
-    EXPECT_EQ(cell(0, name, Qt::UserRole + 1), "com.example.sync-agent");
+    EXPECT_EQ(cell(0, name, labelRole), "com.example.sync-agent");
 
     search->clear();
     QTest::keyClicks(search, "no such job");

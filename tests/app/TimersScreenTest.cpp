@@ -1,6 +1,7 @@
 // The scheduled-jobs screen over a real systemd user manager.
 #include "ErrorBanner.h"
 #include "ExampleTimers.h"
+#include "JobsScreenReader.h"
 #include "JobsView.h"
 #include "Stores.h"
 #include "Style.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-enum Column { dot, name, schedule, nextRun, program, domain, status, actions };
-
 // Catches the files the screen opens, and stands in for the desktop's file manager on the
 // sandbox's bus, which is this program's session bus.
 class Desktop : public QObject {
@@ -38,30 +37,21 @@ public slots:
     void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
 };
 
-class TimersScreen : public ::testing::Test {
+class TimersScreen : public ExampleTimersSuite, protected JobsScreenReader {
 protected:
     static void SetUpTestSuite()
     {
-        if (SystemdSandbox::unavailableReason())
-            return;
-        sandbox = new SystemdSandbox;
-        if (!sandbox->isRunning())
-            return;
-        writeExampleTimers(*sandbox);
+        ExampleTimersSuite::SetUpTestSuite();
         // Nothing has asked for the session bus yet: it is the sandbox's from here on.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", sandbox->busAddress().toUtf8());
-    }
-    static void TearDownTestSuite()
-    {
-        delete sandbox;
-        sandbox = nullptr;
+        if (sandbox && sandbox->isRunning())
+            qputenv("DBUS_SESSION_BUS_ADDRESS", sandbox->busAddress().toUtf8());
     }
 
     void SetUp() override
     {
-        if (const auto reason = SystemdSandbox::unavailableReason())
-            GTEST_SKIP() << reason->toStdString();
-        ASSERT_TRUE(sandbox->isRunning()) << sandbox->error().toStdString();
+        ExampleTimersSuite::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         JobSources::Sources sources;
         sources.push_back(std::make_unique<SystemdSource>(JobScope::user, sandbox->bus()));
         view = std::make_unique<JobsView>(std::make_shared<JobsStore>(std::move(sources)));
@@ -71,46 +61,18 @@ protected:
             [&] { return !view->store().isLoading() && model().rowCount() > 0; }, 10000));
     }
 
-    QTableView& table() { return *view->findChild<QTableView*>("jobs"); }
-    QAbstractItemModel& model() { return *table().model(); }
-    QVariant cell(int row, int column, int role = Qt::DisplayRole)
-    {
-        return model().data(model().index(row, column), role);
-    }
-    int rowOf(const QString& label)
-    {
-        for (int row = 0; row < model().rowCount(); ++row) {
-            if (cell(row, name, Qt::UserRole + 1).toString() == label)
-                return row;
-        }
-        return -1;
-    }
-    QVariant cellOf(const QString& label, int column, int role = Qt::DisplayRole)
-    {
-        return cell(rowOf(label), column, role);
-    }
-    QToolButton* button(const QString& label, const char* which)
-    {
-        const QModelIndex index = model().index(rowOf(label), actions);
-        table().scrollTo(index);
-        QWidget* cellWidget = table().indexWidget(index);
-        return cellWidget ? cellWidget->findChild<QToolButton*>(which) : nullptr;
-    }
     bool waitForStatus(const QString& label, const std::function<bool(const QString&)>& shown)
     {
         return QTest::qWaitFor([&] { return shown(cellOf(label, status).toString()); }, 10000);
     }
     ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
-
-    static inline SystemdSandbox* sandbox = nullptr;
-    std::unique_ptr<JobsView> view;
 };
 
 TEST_F(TimersScreen, ShowsTheTimersAsAPersonSeesThem)
 {
     QStringList labels;
     for (int row = 0; row < model().rowCount(); ++row)
-        labels.append(cell(row, name, Qt::UserRole + 1).toString());
+        labels.append(cell(row, name, labelRole).toString());
     EXPECT_EQ(labels, (QStringList{"cleanup.timer", "locked.timer", "poll.timer", "report.timer"}));
     EXPECT_EQ(view->findChild<QLabel*>("summary")->text(), "共 4 个定时任务 · 0 个运行中");
     EXPECT_EQ(view->findChild<QLabel*>("hint")->text(), "仅显示 systemd 定时器（timer）");

@@ -2,6 +2,8 @@
 
 #include "SystemdSandbox.h"
 
+#include <gtest/gtest.h>
+
 // A developer's timers in a sandboxed user manager: two enabled ones (a calendar timer whose
 // oneshot service fails with exit status 3, and a monotonic timer that starts a long-running
 // service of another name), a disabled one, one whose service refuses a manual start, and a
@@ -30,3 +32,37 @@ inline void writeExampleTimers(const SystemdSandbox& sandbox)
                        QStringLiteral("report.timer"), QStringLiteral("poll.timer"),
                        QStringLiteral("locked.timer")});
 }
+
+// A test suite over one sandboxed manager with the example timers, shared by its tests. Where no
+// manager can start, each test says why and skips; after each, the manager must not have taken
+// anything that was not its own.
+class ExampleTimersSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (SystemdSandbox::unavailableReason())
+            return;
+        sandbox = new SystemdSandbox;
+        if (sandbox->isRunning())
+            writeExampleTimers(*sandbox);
+    }
+    static void TearDownTestSuite()
+    {
+        delete sandbox;
+        sandbox = nullptr;
+    }
+    void SetUp() override
+    {
+        if (const auto reason = SystemdSandbox::unavailableReason())
+            GTEST_SKIP() << reason->toStdString();
+        ASSERT_TRUE(sandbox->isRunning()) << sandbox->error().toStdString();
+    }
+    void TearDown() override
+    {
+        if (sandbox) {
+            EXPECT_TRUE(sandbox->tookOnlyItsOwnProcesses());
+        }
+    }
+
+    static inline SystemdSandbox* sandbox = nullptr;
+};

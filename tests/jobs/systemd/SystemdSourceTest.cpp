@@ -23,33 +23,13 @@ const Job* find(const QList<Job>& jobs, const QString& label)
     return nullptr;
 }
 
-class SystemdTimers : public ::testing::Test {
+class SystemdTimers : public ExampleTimersSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (SystemdSandbox::unavailableReason())
-            return;
-        sandbox = new SystemdSandbox;
-        if (sandbox->isRunning())
-            writeExampleTimers(*sandbox);
-    }
-    static void TearDownTestSuite()
-    {
-        delete sandbox;
-        sandbox = nullptr;
-    }
     void SetUp() override
     {
-        if (const auto reason = SystemdSandbox::unavailableReason())
-            GTEST_SKIP() << reason->toStdString();
-        ASSERT_TRUE(sandbox->isRunning()) << sandbox->error().toStdString();
-        source = std::make_unique<SystemdSource>(JobScope::user, sandbox->bus());
-    }
-    void TearDown() override
-    {
-        if (sandbox) {
-            EXPECT_TRUE(sandbox->tookOnlyItsOwnProcesses());
-        }
+        ExampleTimersSuite::SetUp();
+        if (!IsSkipped() && !HasFatalFailure())
+            source = std::make_unique<SystemdSource>(JobScope::user, sandbox->bus());
     }
 
     // Lists until the job satisfies `done` (the manager acts after it has answered).
@@ -68,7 +48,6 @@ protected:
         return last;
     }
 
-    static inline SystemdSandbox* sandbox = nullptr;
     std::unique_ptr<SystemdSource> source;
 };
 
