@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QRegularExpression>
@@ -157,9 +158,17 @@ TEST_F(TimersScreen, RowsFollowTheManagerWithoutAnotherClick)
     EXPECT_TRUE(waitForStatus("report.timer",
                               [](const QString& text) { return text == "已停止 (退出码 3)"; }));
 
+    // disable --now, then enable --now.
+    const QString wanted = sandbox->unitDirectory() + "/timers.target.wants/poll.timer";
     button("poll.timer", "unload")->click();
     EXPECT_TRUE(waitForStatus("poll.timer", [](const QString& text) { return text == "未启用"; }));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return button("poll.timer", "load") != nullptr; }, 2000));
+    EXPECT_EQ(cellOf("poll.timer", nextRun), "—");
+    EXPECT_FALSE(QFile::exists(wanted));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button("poll.timer", "load") != nullptr; }, 2000));
+    button("poll.timer", "load")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button("poll.timer", "unload") != nullptr; }, 5000));
+    EXPECT_NE(cellOf("poll.timer", nextRun), "—");
+    EXPECT_TRUE(QFile::exists(wanted));
 
     // Enabled from a terminal.
     ASSERT_EQ(sandbox->systemctl({"enable", "--now", "cleanup.timer"}).status, 0);
@@ -173,6 +182,13 @@ TEST_F(TimersScreen, RowsFollowTheManagerWithoutAnotherClick)
     ASSERT_TRUE(QTest::qWaitFor([&] { return banner() != nullptr; }, 10000));
     EXPECT_TRUE(banner()->message().startsWith("[locked.timer] "));
     EXPECT_TRUE(banner()->message().contains("locked.service"));
+
+    // A command line edited and reloaded from a terminal.
+    sandbox->writeUnit("report.service",
+                       "[Service]\nType=oneshot\nExecStart=/bin/sh -c 'exit 4'\n");
+    ASSERT_EQ(sandbox->systemctl({"daemon-reload"}).status, 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return cellOf("report.timer", program) == "/bin/sh -c 'exit 4'"; }, 5000));
 
     // All along, the table changed row by row and the selection stayed on its timer.
     EXPECT_EQ(resets.count(), 0);

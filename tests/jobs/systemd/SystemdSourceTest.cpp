@@ -5,7 +5,6 @@
 #include "Stores.h"
 #include "TestSupport.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -124,78 +123,6 @@ TEST_F(SystemdTimers, ListsEveryTimerLoadedOrNot)
     ASSERT_FALSE(systemListing.jobs.isEmpty());
     EXPECT_EQ(systemListing.jobs.first().domain, "系统 Timer");
     EXPECT_EQ(systemListing.jobs.first().identity.scope, JobScope::system);
-}
-
-TEST_F(SystemdTimers, ActionsChangeTheTimersAndTheManagerSaysSo)
-{
-    const QList<Job> jobs = source->list().jobs;
-    QSignalSpy changes(source.get(), &JobSource::changed);
-
-    // A run that fails: its exit status.
-    const Job* report = find(jobs, "report.timer");
-    ASSERT_TRUE(report);
-    EXPECT_EQ(source->perform(*report, JobAction::start), (JobSource::ActionResult{true, {}}));
-    EXPECT_TRUE(changes.wait(1000) || !changes.isEmpty()) << "the run is signalled";
-    EXPECT_EQ(waitFor("report.timer",
-                      [](const Job& job) { return job.statusText == "已停止 (退出码 3)"; })
-                  .statusText,
-              "已停止 (退出码 3)");
-
-    // A run that goes on, then stopped: killed by SIGTERM.
-    const Job* poll = find(jobs, "poll.timer");
-    ASSERT_TRUE(poll);
-    EXPECT_EQ(source->perform(*poll, JobAction::start), (JobSource::ActionResult{true, {}}));
-    const Job running = waitFor("poll.timer", [](const Job& job) { return job.pid.has_value(); });
-    ASSERT_TRUE(running.pid);
-    EXPECT_EQ(running.statusText, QStringLiteral("运行中 (PID %1)").arg(*running.pid));
-    EXPECT_EQ(running.actions.first(), JobAction::stop);
-    // The service's properties are read one by one while it ends, so a listing may see it half
-    // way; the manager's signals bring the rest.
-    EXPECT_EQ(source->perform(running, JobAction::stop), (JobSource::ActionResult{true, {}}));
-    EXPECT_EQ(waitFor("poll.timer",
-                      [](const Job& job) { return job.statusText == "已停止 (退出码 -15)"; })
-                  .statusText,
-              "已停止 (退出码 -15)");
-
-    // disable --now, and enable --now of a timer that was never loaded.
-    EXPECT_EQ(source->perform(running, JobAction::unload), (JobSource::ActionResult{true, {}}));
-    const Job unloaded =
-        waitFor("poll.timer", [](const Job& job) { return job.actions.contains(JobAction::load); });
-    EXPECT_EQ(unloaded.statusText, "未启用");
-    EXPECT_FALSE(unloaded.nextRun);
-    EXPECT_FALSE(QFile::exists(sandbox->unitDirectory() + "/timers.target.wants/poll.timer"));
-    const Job* cleanup = find(jobs, "cleanup.timer");
-    ASSERT_TRUE(cleanup);
-    EXPECT_EQ(source->perform(*cleanup, JobAction::load), (JobSource::ActionResult{true, {}}));
-    const Job loaded = waitFor(
-        "cleanup.timer", [](const Job& job) { return job.actions.contains(JobAction::unload); });
-    EXPECT_EQ(loaded.statusText, "已停止");
-    EXPECT_TRUE(loaded.nextRun);
-    EXPECT_TRUE(QFile::exists(sandbox->unitDirectory() + "/timers.target.wants/cleanup.timer"));
-
-    // The manager's refusal, in its own words.
-    const Job* locked = find(jobs, "locked.timer");
-    ASSERT_TRUE(locked);
-    const JobSource::ActionResult refused = source->perform(*locked, JobAction::start);
-    EXPECT_FALSE(refused.success);
-    EXPECT_TRUE(refused.message.contains("locked.service")) << refused.message.toStdString();
-
-    // A change made from a terminal reaches the source within a second.
-    source->list();
-    QTest::qWait(300);
-    changes.clear();
-    const ProcessRunner::Result enabled = sandbox->systemctl({"enable", "--now", "poll.timer"});
-    ASSERT_EQ(enabled.status, 0) << enabled.stdErr.toStdString();
-    EXPECT_TRUE(changes.wait(1000));
-
-    // What the source keeps of a service between listings goes when the unit is reloaded.
-    sandbox->writeUnit("report.service",
-                       "[Service]\nType=oneshot\nExecStart=/bin/sh -c 'exit 4'\n");
-    ASSERT_EQ(sandbox->systemctl({"daemon-reload"}).status, 0);
-    EXPECT_EQ(
-        waitFor("report.timer", [](const Job& job) { return job.program != "/bin/sh -c 'exit 3'"; })
-            .program,
-        "/bin/sh -c 'exit 4'");
 }
 
 TEST(SystemdTimersAbsent, NoBusMeansNoRowsAndNothingToSay)
