@@ -19,21 +19,24 @@ quint64 ServiceCache::generation() const
 
 void ServiceCache::store(quint64 generation, const ServiceUnit& service)
 {
+    const QString path = SystemdClient::unitPath(service.name);
     std::lock_guard lock(m_mutex);
-    if (generation == m_generation)
-        m_services.insert(SystemdClient::unitPath(service.name), service);
+    if (m_allForgottenAt > generation || m_forgottenAt.value(path) > generation)
+        return;
+    m_services.insert(path, service);
 }
 
 void ServiceCache::forgetPath(const QString& path)
 {
     std::lock_guard lock(m_mutex);
-    ++m_generation;
+    m_forgottenAt.insert(path, ++m_generation);
     m_services.remove(path);
 }
 
 void ServiceCache::forgetAll()
 {
     std::lock_guard lock(m_mutex);
-    ++m_generation;
+    m_allForgottenAt = ++m_generation;
     m_services.clear();
+    m_forgottenAt.clear();
 }

@@ -11,13 +11,13 @@
 // What a manager said about services, kept between listings. Whatever changes about a loaded
 // service comes with a signal from its manager (a change of its properties, the unit loaded or
 // unloaded, all units reloaded), and whoever hears one forgets what it concerns. A listing that
-// began before something was forgotten stores nothing, since what it read may be older.
+// began before a service was forgotten does not store it, since what it read may be older.
 class ServiceCache {
 public:
     std::optional<ServiceUnit> find(const QString& service) const;
     // Counts what has been forgotten; a listing reads it when it begins.
     quint64 generation() const;
-    // Kept only when nothing was forgotten since `generation`.
+    // Kept unless the service was forgotten since `generation`.
     void store(quint64 generation, const ServiceUnit& service);
     // By the unit's object path, as the signals name it.
     void forgetPath(const QString& path);
@@ -26,6 +26,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     quint64 m_generation = 0;
-    // By object path.
+    quint64 m_allForgottenAt = 0;
+    // By object path: what is kept, and when each unit was last forgotten.
     QHash<QString, ServiceUnit> m_services;
+    QHash<QString, quint64> m_forgottenAt;
 };
