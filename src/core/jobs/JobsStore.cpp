@@ -77,8 +77,7 @@ JobsStore::JobsStore(JobSources::Sources sources, QObject* parent)
         slot->source = std::shared_ptr<JobSource>(source.release(), deleteSource);
         slot->changes.setSingleShot(true);
         slot->changes.setInterval(changeDelayMs);
-        connect(&slot->changes, &QTimer::timeout, this,
-                [this, index] { request(*m_slots[index], false); });
+        connect(&slot->changes, &QTimer::timeout, this, [this, index] { request(index, false); });
         // Many signals in a row make one listing.
         connect(slot->source.get(), &JobSource::changed, this, [this, index] {
             QTimer& changes = m_slots[index]->changes;
@@ -207,23 +206,20 @@ std::optional<JobAction> JobsStore::runningAction(const JobIdentity& job) const
 
 void JobsStore::refresh()
 {
-    for (const std::unique_ptr<Slot>& slot : m_slots)
-        request(*slot, true);
+    for (std::size_t index = 0; index < m_slots.size(); ++index)
+        request(index, true);
 }
 
-void JobsStore::request(Slot& slot, bool asked)
+void JobsStore::request(std::size_t index, bool asked)
 {
     if (asked)
         setIsLoading(true);
+    Slot& slot = *m_slots[index];
     if (slot.listing) {
         slot.again = true;
         slot.askedAgain = slot.askedAgain || asked;
         return;
     }
-    const auto index = static_cast<std::size_t>(
-        std::find_if(m_slots.begin(), m_slots.end(),
-                     [&](const std::unique_ptr<Slot>& s) { return s.get() == &slot; }) -
-        m_slots.begin());
     startListing(index, asked);
 }
 
@@ -290,15 +286,11 @@ void JobsStore::perform(const Job& job, JobAction action)
 {
     if (m_running.contains(job.identity))
         return;
-    // The source that listed the job, else the first of its kind.
-    auto owner = std::find_if(m_slots.begin(), m_slots.end(), [&](const auto& slot) {
+    // The source that listed the job.
+    const auto owner = std::find_if(m_slots.begin(), m_slots.end(), [&](const auto& slot) {
         return std::any_of(slot->rows.begin(), slot->rows.end(),
                            [&](const Job& row) { return row.identity == job.identity; });
     });
-    if (owner == m_slots.end())
-        owner = std::find_if(m_slots.begin(), m_slots.end(), [&](const auto& slot) {
-            return slot->source->kind() == job.identity.source;
-        });
     if (owner == m_slots.end())
         return;
     m_running.insert(job.identity, action);

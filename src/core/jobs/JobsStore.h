@@ -90,7 +90,7 @@ private:
     QHash<JobIdentity, JobAction> m_running;
     std::shared_ptr<StoreSupport::Mailbox> m_mailbox;
 
-    void request(Slot& slot, bool asked);
+    void request(std::size_t index, bool asked);
     void startListing(std::size_t index, bool asked);
     void finishListing(std::size_t index, const JobSource::Listing& listing);
     void publish();
