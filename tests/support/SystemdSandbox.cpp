@@ -1,6 +1,6 @@
 #include "SystemdSandbox.h"
 
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -29,8 +29,8 @@ const QString nsenterBinary = QStringLiteral("/usr/bin/nsenter");
 // The cgroup2 hierarchy: the whole of /sys/fs/cgroup on a unified machine, else its "unified" part.
 std::optional<QString> cgroup2Root()
 {
-    for (const QString& root : {QStringLiteral("/sys/fs/cgroup"),
-                                QStringLiteral("/sys/fs/cgroup/unified")}) {
+    for (const QString& root :
+         {QStringLiteral("/sys/fs/cgroup"), QStringLiteral("/sys/fs/cgroup/unified")}) {
         if (QFileInfo::exists(root + QStringLiteral("/cgroup.controllers")))
             return root;
     }
@@ -149,8 +149,8 @@ SystemdSandbox::SystemdSandbox()
     m_runtime = m_base + QStringLiteral("/run");
     const QString hiddenRunSystemd = m_base + QStringLiteral("/run-systemd");
     QDir().mkpath(m_runtime);
-    QFile::setPermissions(m_runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner);
+    QFile::setPermissions(m_runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QDir().mkpath(hiddenRunSystemd + QStringLiteral("/system"));
     QDir().mkpath(unitDirectory());
 
@@ -243,14 +243,15 @@ bool SystemdSandbox::waitUntilReady()
             QDBusConnection connection =
                 QDBusConnection::connectToBus(busAddress(), m_connectionName);
             if (connection.isConnected()) {
-                QDBusInterface properties(QStringLiteral("org.freedesktop.systemd1"),
-                                          QStringLiteral("/org/freedesktop/systemd1"),
-                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                          connection);
-                const QDBusReply<QVariant> state =
-                    properties.call(QStringLiteral("Get"),
-                                    QStringLiteral("org.freedesktop.systemd1.Manager"),
-                                    QStringLiteral("SystemState"));
+                // A plain call: an interface object would introspect the manager, and Qt keeps
+                // what it learns for as long as the program runs.
+                QDBusMessage get = QDBusMessage::createMethodCall(
+                    QStringLiteral("org.freedesktop.systemd1"),
+                    QStringLiteral("/org/freedesktop/systemd1"),
+                    QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+                get << QStringLiteral("org.freedesktop.systemd1.Manager")
+                    << QStringLiteral("SystemState");
+                const QDBusReply<QVariant> state = connection.call(get);
                 if (state.isValid()) {
                     const QString value = state.value().toString();
                     if (value == QStringLiteral("running") || value == QStringLiteral("degraded"))
