@@ -57,4 +57,16 @@ void setLsofPath(const std::optional<QString>& path);
 void setLaunchdFolders(const std::optional<QStringList>& folders);
 } // namespace testing
 
+// cron: the crontab tool, the system table and the folder of further system tables, by absolute
+// path.
+QString crontabPath();
+QString systemCrontabPath();
+QString cronTablesFolder();
+
+namespace testing {
+void setCrontabPath(const std::optional<QString>& path);
+void setSystemCrontabPath(const std::optional<QString>& path);
+void setCronTablesFolder(const std::optional<QString>& folder);
+} // namespace testing
+
 } // namespace Platform

@@ -121,3 +121,73 @@ void setLaunchdFolders(const std::optional<QStringList>& folders)
 } // namespace testing
 
 } // namespace Platform
+
+// cron's places, each with its test seam.
+namespace {
+
+struct CronOverrides {
+    std::mutex mutex;
+    std::optional<QString> crontabPath;
+    std::optional<QString> systemCrontabPath;
+    std::optional<QString> tablesFolder;
+};
+
+CronOverrides& cronOverrides()
+{
+    static CronOverrides instance;
+    return instance;
+}
+
+QString cronPlace(std::optional<QString> CronOverrides::*place, const char* standard)
+{
+    auto& o = cronOverrides();
+    std::lock_guard lock(o.mutex);
+    return (o.*place).value_or(QString::fromLatin1(standard));
+}
+
+void setCronPlace(std::optional<QString> CronOverrides::*place, const std::optional<QString>& path)
+{
+    auto& o = cronOverrides();
+    std::lock_guard lock(o.mutex);
+    o.*place = path;
+}
+
+} // namespace
+
+namespace Platform {
+
+QString crontabPath()
+{
+    return cronPlace(&CronOverrides::crontabPath, "/usr/bin/crontab");
+}
+
+QString systemCrontabPath()
+{
+    return cronPlace(&CronOverrides::systemCrontabPath, "/etc/crontab");
+}
+
+QString cronTablesFolder()
+{
+    return cronPlace(&CronOverrides::tablesFolder, "/etc/cron.d");
+}
+
+namespace testing {
+
+void setCrontabPath(const std::optional<QString>& path)
+{
+    setCronPlace(&CronOverrides::crontabPath, path);
+}
+
+void setSystemCrontabPath(const std::optional<QString>& path)
+{
+    setCronPlace(&CronOverrides::systemCrontabPath, path);
+}
+
+void setCronTablesFolder(const std::optional<QString>& folder)
+{
+    setCronPlace(&CronOverrides::tablesFolder, folder);
+}
+
+} // namespace testing
+
+} // namespace Platform
