@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <array>
 #include <mutex>
 
 #include <pwd.h>
@@ -125,31 +126,17 @@ void setLaunchdFolders(const std::optional<QStringList>& folders)
 // cron's places, each with its test seam.
 namespace {
 
-struct CronOverrides {
-    std::mutex mutex;
-    std::optional<QString> crontabPath;
-    std::optional<QString> systemCrontabPath;
-    std::optional<QString> tablesFolder;
-};
+enum CronPlace { crontabTool, systemCrontab, cronTables, cronPlaceCount };
 
-CronOverrides& cronOverrides()
+QString cronPlace(CronPlace place, const char* standard,
+                  const std::optional<std::optional<QString>>& replacement = std::nullopt)
 {
-    static CronOverrides instance;
-    return instance;
-}
-
-QString cronPlace(std::optional<QString> CronOverrides::*place, const char* standard)
-{
-    auto& o = cronOverrides();
-    std::lock_guard lock(o.mutex);
-    return (o.*place).value_or(QString::fromLatin1(standard));
-}
-
-void setCronPlace(std::optional<QString> CronOverrides::*place, const std::optional<QString>& path)
-{
-    auto& o = cronOverrides();
-    std::lock_guard lock(o.mutex);
-    o.*place = path;
+    static std::mutex mutex;
+    static std::array<std::optional<QString>, cronPlaceCount> replaced;
+    std::lock_guard lock(mutex);
+    if (replacement)
+        replaced[place] = *replacement;
+    return replaced[place].value_or(QString::fromLatin1(standard));
 }
 
 } // namespace
@@ -158,34 +145,34 @@ namespace Platform {
 
 QString crontabPath()
 {
-    return cronPlace(&CronOverrides::crontabPath, "/usr/bin/crontab");
+    return cronPlace(crontabTool, "/usr/bin/crontab");
 }
 
 QString systemCrontabPath()
 {
-    return cronPlace(&CronOverrides::systemCrontabPath, "/etc/crontab");
+    return cronPlace(systemCrontab, "/etc/crontab");
 }
 
 QString cronTablesFolder()
 {
-    return cronPlace(&CronOverrides::tablesFolder, "/etc/cron.d");
+    return cronPlace(cronTables, "/etc/cron.d");
 }
 
 namespace testing {
 
 void setCrontabPath(const std::optional<QString>& path)
 {
-    setCronPlace(&CronOverrides::crontabPath, path);
+    cronPlace(crontabTool, "", path);
 }
 
 void setSystemCrontabPath(const std::optional<QString>& path)
 {
-    setCronPlace(&CronOverrides::systemCrontabPath, path);
+    cronPlace(systemCrontab, "", path);
 }
 
 void setCronTablesFolder(const std::optional<QString>& folder)
 {
-    setCronPlace(&CronOverrides::tablesFolder, folder);
+    cronPlace(cronTables, "", folder);
 }
 
 } // namespace testing
