@@ -28,25 +28,10 @@ constexpr std::array<FieldRange, 5> ranges{{
 
 using Selection = std::bitset<64>;
 
-std::optional<int> number(QStringView text, int highest)
-{
-    if (text.isEmpty())
-        return std::nullopt;
-    int value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-        if (value > highest)
-            return std::nullopt;
-    }
-    return value;
-}
-
 std::optional<int> value(QStringView text, const FieldRange& range)
 {
-    if (const auto n = number(text, range.highest))
-        return *n >= range.lowest ? n : std::nullopt;
+    if (const auto n = CronFields::number(text, range.lowest, range.highest))
+        return n;
     for (int i = 0; i < range.nameCount; ++i) {
         if (text.compare(QLatin1StringView(range.names[static_cast<size_t>(i)]),
                          Qt::CaseInsensitive) == 0) {
@@ -65,8 +50,8 @@ bool addItem(QStringView item, const FieldRange& range, Selection& selection)
     QStringView base = item;
     if (slash >= 0) {
         // Large steps simply select the first value; the cap keeps the count in range.
-        const auto parsed = number(item.sliced(slash + 1), 1000);
-        if (!parsed || *parsed == 0)
+        const auto parsed = CronFields::number(item.sliced(slash + 1), 1, 1000);
+        if (!parsed)
             return false;
         step = *parsed;
         base = item.first(slash);
@@ -137,6 +122,21 @@ std::optional<CalendarSchedule> CronFields::schedule() const
     schedule.daysRestricted = !texts[day].startsWith(u'*');
     schedule.weekdaysRestricted = !texts[weekday].startsWith(u'*');
     return schedule;
+}
+
+std::optional<int> CronFields::number(QStringView text, int lowest, int highest)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    int value = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > highest)
+            return std::nullopt;
+    }
+    return value >= lowest ? std::optional(value) : std::nullopt;
 }
 
 std::optional<CronFields> CronFields::forShorthand(QStringView word)

@@ -24,5 +24,8 @@ struct CronFields {
     // cron does not know.
     static std::optional<CronFields> forShorthand(QStringView word);
 
+    // A field's plain decimal number from lowest to highest, leading zeros allowed.
+    static std::optional<int> number(QStringView text, int lowest, int highest);
+
     bool operator==(const CronFields&) const = default;
 };

@@ -2,22 +2,6 @@
 
 namespace {
 
-// A field holding one plain number within range.
-std::optional<int> single(const QString& text, int lowest, int highest)
-{
-    if (text.isEmpty() || text.size() > 2)
-        return std::nullopt;
-    int value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
-
 QString weekdayName(int day)
 {
     static const std::array<const char16_t*, 7> names{u"周日", u"周一", u"周二", u"周三",
@@ -28,13 +12,13 @@ QString weekdayName(int day)
 // "周一" for "1", "周一至周五" for "1-5".
 std::optional<QString> weekdays(const QString& text)
 {
-    if (const auto day = single(text, 0, 7))
+    if (const auto day = CronFields::number(text, 0, 7))
         return weekdayName(*day);
     const qsizetype dash = text.indexOf(u'-');
     if (dash < 0)
         return std::nullopt;
-    const auto first = single(text.first(dash), 0, 7);
-    const auto last = single(text.sliced(dash + 1), 0, 7);
+    const auto first = CronFields::number(text.first(dash), 0, 7);
+    const auto last = CronFields::number(text.sliced(dash + 1), 0, 7);
     if (!first || !last || *first >= *last)
         return std::nullopt;
     return weekdayName(*first) + QStringLiteral("至") + weekdayName(*last);
@@ -54,15 +38,16 @@ std::optional<QString> phrase(const CronFields& fields)
     const bool anyDay = dayText == u"*";
     const bool anyMonth = monthText == u"*";
     const bool anyWeekday = weekdayText == u"*";
-    const auto minute = single(minuteText, 0, 59);
-    const auto hour = single(hourText, 0, 23);
+    const auto minute = CronFields::number(minuteText, 0, 59);
+    const auto hour = CronFields::number(hourText, 0, 23);
 
     if (anyHour && anyDay && anyMonth && anyWeekday) {
         if (minute)
             return QStringLiteral("每小时第 %1 分").arg(*minute);
         // Only a step that divides the hour keeps its gaps equal across the full hour.
         if (minuteText.startsWith(u"*/")) {
-            if (const auto step = single(minuteText.sliced(2), 1, 30); step && 60 % *step == 0)
+            if (const auto step = CronFields::number(minuteText.sliced(2), 1, 30);
+                step && 60 % *step == 0)
                 return QStringLiteral("每隔 %1 分钟").arg(*step);
         }
         return std::nullopt;
@@ -77,12 +62,12 @@ std::optional<QString> phrase(const CronFields& fields)
             return *days + u' ' + at;
         return std::nullopt;
     }
-    const auto day = single(dayText, 1, 31);
+    const auto day = CronFields::number(dayText, 1, 31);
     if (!day || !anyWeekday)
         return std::nullopt;
     if (anyMonth)
         return QStringLiteral("每月 %1 日 ").arg(*day) + at;
-    if (const auto month = single(monthText, 1, 12))
+    if (const auto month = CronFields::number(monthText, 1, 12))
         return QStringLiteral("每年%1月%2日 ").arg(*month).arg(*day) + at;
     return std::nullopt;
 }
