@@ -9,7 +9,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   libplist-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  lsof iproute2 procps
+  lsof iproute2 procps cron
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
