@@ -364,3 +364,19 @@ TEST_F(CronSourceTest, OnlyTheOwnEntriesAsListedCanBeStarted)
               QStringLiteral("—"));
     EXPECT_TRUE(inHome("first").isNull() && inHome("system").isNull());
 }
+
+TEST_F(CronSourceTest, ATableThatIsNotUtf8IsStillListed)
+{
+    installOwnTable("# Sauvegarde g\xe9n\xe9rale\n* * * * * touch caf\xe9\n0 1 * * * touch tea\n");
+    CronSource source(m_runs);
+    const JobSource::Listing listing = source.list();
+    EXPECT_EQ(listing.error, std::nullopt);
+    ASSERT_EQ(listing.jobs.size(), 2);
+    EXPECT_EQ(listing.jobs[0].name, QStringLiteral("Sauvegarde g\uFFFDn\uFFFDrale"));
+
+    const JobSource::ActionResult unreadable = source.perform(listing.jobs[0], JobAction::start);
+    EXPECT_FALSE(unreadable.success);
+    EXPECT_EQ(unreadable.message,
+              QStringLiteral("这一条目的命令不是有效的 UTF-8 文本，无法从这里运行"));
+    EXPECT_TRUE(source.perform(listing.jobs[1], JobAction::start).success);
+}

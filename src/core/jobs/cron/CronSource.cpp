@@ -33,10 +33,12 @@ bool isProgram(const QString& path)
 
 Table readOwnTable()
 {
-    const ProcessRunner::Result result =
-        ProcessRunner::run(Platform::crontabPath(), {QStringLiteral("-l")});
+    // Bytes, not text: a table with one stray Latin-1 byte must not come back empty.
+    const ProcessRunner::ByteResult result =
+        ProcessRunner::runForBytes(Platform::crontabPath(), {QStringLiteral("-l")});
     if (result.status == 0)
-        return {parseCronTable(result.stdOut, CronTableKind::user), std::nullopt};
+        return {parseCronTable(QString::fromUtf8(result.stdOut), CronTableKind::user),
+                std::nullopt};
     const QString reason = result.stdErr.trimmed();
     // The tool may say more first (that it has just made the spool, say).
     if (reason.section(u'\n', -1).startsWith(QStringLiteral("no crontab for ")))
@@ -183,6 +185,10 @@ JobSource::ActionResult CronSource::perform(const Job& job, JobAction action)
     for (const CronEntry& entry : own.entries) {
         if (entryLabel(userTableName, entry.line) == job.identity.label &&
             entry.command == *job.program) {
+            // What could not be read as text cannot be run as it was written.
+            if (entry.command.contains(QChar::ReplacementCharacter))
+                return {false,
+                        QStringLiteral("这一条目的命令不是有效的 UTF-8 文本，无法从这里运行")};
             return m_runs->start(key, CronCommand::fromWritten(entry.command), entry.variables,
                                  Platform::homeDirectory());
         }
