@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
   libgl-dev libxkbcommon-dev
   libplist-dev
+  libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   lsof iproute2 procps cron
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
