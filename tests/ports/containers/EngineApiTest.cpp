@@ -1,4 +1,4 @@
-#include "EngineApi.h"
+#include "ContainerLookup.h"
 #include "Printing.h"
 #include "ProcessRunner.h"
 #include "StandInEngine.h"
@@ -362,4 +362,67 @@ TEST_F(EngineApiTest, StopsContainers)
     });
     EXPECT_EQ(stopContainer(socketPath(), someId, 300ms),
               (StopResult{false, socketPath() + " 在 0.3 秒内没有应答"}));
+}
+
+TEST_F(EngineApiTest, ListsEveryEngineOfTheEnvironmentSideBySide)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath("podman"));
+    const QString podmanPath = socketPath("podman/podman.sock");
+    StandInEngine docker(socketPath(), [](const Request&) { return hang(); });
+    StandInEngine podman(podmanPath, [](const Request& request) {
+        return StandInEngine::answer(StandInEngine::recorded(
+            request.target == "/_ping" ? "podman/_ping.http" : "podman/containers.http"));
+    });
+    QProcessEnvironment environment;
+    environment.insert("DOCKER_HOST", "unix://" + socketPath());
+    environment.insert("XDG_RUNTIME_DIR", m_dir.path());
+
+    const auto ours = [&](const QList<EngineListing>& listings) {
+        QList<EngineListing> found;
+        for (const EngineListing& listing : listings) {
+            if (listing.socket.path.startsWith(m_dir.path()))
+                found.append(listing);
+        }
+        return found;
+    };
+    std::future<QList<EngineListing>> running = startListing(environment, 500ms);
+    const QList<EngineListing> listings = ours(running.get());
+    ASSERT_EQ(listings.size(), 2);
+    EXPECT_EQ(listings[0].socket, (EngineSocket{Engine::docker, socketPath()}));
+    EXPECT_EQ(problemKind(listings[0]), Kind::timedOut);
+    EXPECT_EQ(listings[1].socket, (EngineSocket{Engine::podman, podmanPath}));
+    EXPECT_EQ(listings[1].problem, std::nullopt);
+    EXPECT_EQ(listings[1].containers.size(), 2);
+
+    // What the scan then makes of them: Podman's names, Docker's fallback and its reason.
+    const Descriptions descriptions = describe(
+        {{{"TCP", 15432, "*"}, {"rootlessport", {"rootlessport"}, ""}},
+         {{"TCP", 8080, "*"},
+          {"docker-proxy",
+           QString("docker-proxy -proto tcp -host-ip 0.0.0.0 -host-port 8080 -container-ip "
+                   "172.18.0.3 -container-port 80")
+               .split(' '),
+           ""}}},
+        listings);
+    EXPECT_EQ(descriptions.containers[0]->displayName(), "容器 pg");
+    EXPECT_EQ(descriptions.containers[0]->engineSocket, podmanPath);
+    EXPECT_EQ(descriptions.containers[1]->displayName(), "容器 172.18.0.3:80");
+    EXPECT_EQ(descriptions.engineProblem, socketPath() + " 在 0.5 秒内没有应答");
+}
+
+TEST_F(EngineApiTest, ScansOnSeveralThreadsAtOnce)
+{
+    StandInEngine engine(socketPath(), recordedDocker());
+    QProcessEnvironment environment;
+    environment.insert("DOCKER_HOST", "unix://" + socketPath());
+    std::vector<std::future<QList<EngineListing>>> scans;
+    for (int i = 0; i < 4; ++i)
+        scans.push_back(startListing(environment));
+    for (auto& scan : scans) {
+        const QList<EngineListing> listings = scan.get();
+        ASSERT_FALSE(listings.isEmpty());
+        EXPECT_EQ(listings.first().problem, std::nullopt);
+        EXPECT_EQ(listings.first().containers.size(), 8);
+    }
+    EXPECT_EQ(engine.requests().size(), 8);
 }
