@@ -21,16 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const EngineContainer& container : *containers) {
         for (const PublishedPort& port : container.ports) {
             if (port.publicPort)
-                sockets.append({{port.type, *port.publicPort, port.ip}, {"dockerd", {}, {}}});
+                sockets.append(
+                    SocketFacts{{port.type, *port.publicPort, port.ip}, {"dockerd", {}, {}}});
         }
     }
     const qsizetype published = sockets.size();
-    sockets.append({{"TCP", 8080, "*"},
-                    {"docker-proxy",
-                     {"docker-proxy", "-proto", "tcp", "-host-ip", "::", "-host-port", "8080",
-                      "-container-ip", "fd00::2", "-container-port", "80"},
-                     {}}});
-    sockets.append({{"UDP", 53, "::1"}, {"conmon", {"conmon", "-c", "0123456789abcdef"}, {}}});
+    sockets.append(SocketFacts{{"TCP", 8080, "*"},
+                               {"docker-proxy",
+                                {"docker-proxy", "-proto", "tcp", "-host-ip", "::", "-host-port",
+                                 "8080", "-container-ip", "fd00::2", "-container-port", "80"},
+                                {}}});
+    sockets.append(
+        SocketFacts{{"UDP", 53, "::1"}, {"conmon", {"conmon", "-c", "0123456789abcdef"}, {}}});
 
     const Descriptions descriptions = describe(sockets, listings);
     if (descriptions.containers.size() != sockets.size() || descriptions.engineProblem)
