@@ -1,5 +1,5 @@
-// Lists one engine as a user outside its group would: when run as root, it first becomes
-// "nobody". Prints the reason the listing failed, or how many containers it found.
+// Lists one engine as a user outside its group would: when run as root, it first becomes "nobody".
+// Prints the reason the listing failed, or how many containers it found.
 
 #include "EngineApi.h"
 
