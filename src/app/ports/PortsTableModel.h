@@ -30,6 +30,9 @@ public:
         AppIconRole,
     };
 
+    // Whether the row's process can be terminated from the table: it has one the scan could see.
+    static bool canTerminate(const ServicePort& record) { return record.pid > 0; }
+
     struct SortKey {
         Column column = port;
         Qt::SortOrder order = Qt::AscendingOrder;
@@ -88,7 +91,8 @@ private:
     QFont m_captionFont;
     QFont m_captionMonoFont;
     QFont m_bodyMonoFont;
-    mutable QHash<QPair<qint32, QString>, std::optional<QIcon>> m_icons;
+    // Icons by the icon name the scan found, loaded when a row first shows one.
+    mutable QHash<QString, std::optional<QIcon>> m_icons;
 
     void rebuildKeys();
     void rankAll();

@@ -60,6 +60,7 @@ const QHash<QString, Entry>& table()
         {"trash", {{"user-trash-symbolic", "edit-delete-symbolic"}, QStyle::SP_TrashIcon}},
         {"arrow.counterclockwise",
          {{"document-revert-symbolic", "edit-undo-symbolic"}, QStyle::SP_ArrowBack}},
+        {"power", {{"system-shutdown-symbolic", "system-shutdown"}, QStyle::SP_BrowserStop}},
     };
     return entries;
 }
