@@ -1,21 +1,28 @@
-// The port inventory's costs: parsing the listing, a whole scan against the bare tool runs it
-// makes, and `ss` as a reference for what the listing tool itself costs.
+// The port inventory's costs: a whole scan against `ss -ltnup` on the same machine, as it is and
+// with 2,000 more processes holding 10,000 listening sockets between them; and the parser of the
+// listing tool's output, which the systems without a socket table of their own use.
 #include "PortScanner.h"
-#include "PortScannerParsing.h"
 #include "ProcessRunner.h"
-#include "platform/Platform.h"
 
-#include <QUuid>
+#include <QFile>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
-#include <memory>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -61,7 +68,7 @@ QString syntheticListing(int sockets)
     return tcp + udp;
 }
 
-void BM_Parse100kSockets(benchmark::State& state)
+void BM_ParseListing100kSockets(benchmark::State& state)
 {
     static const QString listing = syntheticListing(100000);
     const qint64 bytes = listing.toUtf8().size();
@@ -70,107 +77,153 @@ void BM_Parse100kSockets(benchmark::State& state)
         benchmark::DoNotOptimize(ports.data());
     }
     state.SetBytesProcessed(state.iterations() * bytes);
-    state.counters["sockets"] = 100000;
 }
-BENCHMARK(BM_Parse100kSockets)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseListing100kSockets)->Unit(benchmark::kMillisecond);
 
-void BM_CreateUuid(benchmark::State& state)
-{
-    for (auto _ : state)
-        benchmark::DoNotOptimize(QUuid::createUuid());
-}
-BENCHMARK(BM_CreateUuid);
-
-// Listeners of this process, so that the scan has something of its own to find.
-class Listeners {
+// bench_listeners holding 10,000 sockets in 2,000 processes, until this program ends.
+class ManyListeners {
 public:
-    explicit Listeners(int each)
+    static bool start()
     {
-        for (int i = 0; i < each; ++i) {
-            open(AF_INET, SOCK_STREAM);
-            open(AF_INET6, SOCK_STREAM);
-            open(AF_INET, SOCK_DGRAM);
-        }
-    }
-    ~Listeners()
-    {
-        for (int fd : fds_)
-            ::close(fd);
+        static ManyListeners instance;
+        return instance.ready_;
     }
 
 private:
-    void open(int domain, int type)
+    ManyListeners()
     {
-        const int fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        int input[2];
+        int output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
             return;
-        fds_.push_back(fd);
-        sockaddr_storage address{};
-        address.ss_family = static_cast<sa_family_t>(domain);
-        const socklen_t length = domain == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && type == SOCK_STREAM)
-            ::listen(fd, 4);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        char path[] = BENCH_LISTENERS, sockets[] = "10000", processes[] = "2000";
+        char* argv[] = {path, sockets, processes, nullptr};
+        const bool spawned = ::posix_spawn(&pid_, path, &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(output[1]);
+        stdin_ = input[1];
+        char word[6] = {};
+        ready_ = spawned && ::read(output[0], word, 5) == 5 && std::string(word) == "ready";
+        ::close(output[0]);
     }
-    std::vector<int> fds_;
+    ~ManyListeners()
+    {
+        ::close(stdin_);
+        if (pid_ > 0)
+            ::waitpid(pid_, nullptr, 0);
+    }
+
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    bool ready_ = false;
 };
 
-Listeners& listeners()
+double median(std::vector<double> values)
 {
-    static Listeners instance(10);
-    return instance;
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// A whole scan against the tool runs it makes (both listing runs and the working-directory
-// query, through the same runner), alternating within each iteration so that both see the same
-// machine. The iteration time is the scan's; the counters give both means and our overhead.
-void BM_ScanAgainstBareToolRuns(benchmark::State& state)
+// Each iteration runs ss and then a scan, so that both see the same machine; the iteration time
+// is the scan's, and the counters hold both medians and their ratio.
+void scanAgainstSs(benchmark::State& state)
 {
-    listeners();
     using Clock = std::chrono::steady_clock;
-    const QString tool = Platform::lsofPath();
-    const QStringList cwdQuery = PortScanner::detail::workingDirArguments(
-        PortScanner::detail::workingDirPids(PortScanner::scan()));
-    double scanSeconds = 0;
-    double bareSeconds = 0;
+    std::vector<double> scans;
+    std::vector<double> ss;
     qsizetype records = 0;
     for (auto _ : state) {
-        const auto bareStart = Clock::now();
-        for (const QStringList& arguments : Platform::socketListingRuns())
-            benchmark::DoNotOptimize(ProcessRunner::run(tool, arguments));
-        benchmark::DoNotOptimize(ProcessRunner::run(tool, cwdQuery));
+        const auto ssStart = Clock::now();
+        const auto listing =
+            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")});
         const auto scanStart = Clock::now();
         records = PortScanner::scan().size();
         const auto scanEnd = Clock::now();
-        const double scan = std::chrono::duration<double>(scanEnd - scanStart).count();
-        bareSeconds += std::chrono::duration<double>(scanStart - bareStart).count();
-        scanSeconds += scan;
-        state.SetIterationTime(scan);
+        if (listing.status != 0) {
+            state.SkipWithError("ss failed");
+            return;
+        }
+        ss.push_back(std::chrono::duration<double>(scanStart - ssStart).count());
+        scans.push_back(std::chrono::duration<double>(scanEnd - scanStart).count());
+        state.SetIterationTime(scans.back());
     }
-    const double n = static_cast<double>(state.iterations());
     state.counters["records"] = static_cast<double>(records);
-    state.counters["scan_ms"] = scanSeconds / n * 1e3;
-    state.counters["bare_runs_ms"] = bareSeconds / n * 1e3;
-    state.counters["overhead_pct"] = (scanSeconds / bareSeconds - 1) * 100;
+    state.counters["scan_ms"] = median(scans) * 1e3;
+    state.counters["ss_ms"] = median(ss) * 1e3;
+    state.counters["scan_per_ss"] = median(scans) / median(ss);
 }
-BENCHMARK(BM_ScanAgainstBareToolRuns)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(5.0);
 
-void BM_RunningApplications(benchmark::State& state)
+void BM_ScanAgainstSs_MachineAsItIs(benchmark::State& state)
 {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Platform::runningApplications());
+    scanAgainstSs(state);
 }
-BENCHMARK(BM_RunningApplications)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ScanAgainstSs_MachineAsItIs)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(41);
 
-// Reference: the socket listing of iproute2 for the same machine.
-void BM_SsReference(benchmark::State& state)
+void BM_ScanAgainstSs_10000ListenersIn2000Processes(benchmark::State& state)
 {
-    listeners();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(
-            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltunp")}));
+    if (!ManyListeners::start()) {
+        state.SkipWithError("bench_listeners did not get ready");
+        return;
+    }
+    scanAgainstSs(state);
 }
-BENCHMARK(BM_SsReference)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanAgainstSs_10000ListenersIn2000Processes)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15);
+
+// Keeps the scan-to-ss ratio of each comparison: the median over repetitions when there are
+// several, else the one run's.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> ratios;
+    std::map<std::string, std::pair<double, double>> times;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            const auto ratio = run.counters.find("scan_per_ss");
+            if (run.error_occurred || ratio == run.counters.end())
+                continue;
+            const std::string& name = run.run_name.function_name;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median)
+                continue;
+            if (!median && medians_.count(name))
+                continue;
+            if (median)
+                medians_.insert(name);
+            ratios[name] = ratio->second;
+            times[name] = {run.counters.at("scan_ms"), run.counters.at("ss_ms")};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+private:
+    std::set<std::string> medians_;
+};
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    bool met = true;
+    for (const auto& [name, ratio] : reporter.ratios) {
+        const auto [scan, ss] = reporter.times[name];
+        std::printf("%s: scan() %.1f ms, ss -ltnup %.1f ms: %.2fx (limit 1.0x)\n", name.c_str(),
+                    scan, ss, ratio);
+        met = met && ratio <= 1.0;
+    }
+    return met ? 0 : 1;
+}
