@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   lsof iproute2 procps cron
+  systemd dbus-user-session
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
