@@ -1,7 +1,6 @@
 #include "ListenerInventory.h"
 
 #include "FreshIds.h"
-#include "PortScannerParsing.h"
 #include "SafeText.h"
 #include "SystemdServices.h"
 
@@ -10,19 +9,9 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace {
-
-// What every record of one process shares; texts are made once and shared by its records.
-struct Owner {
-    QString command;
-    QString user;
-    std::optional<QString> commandLine;
-    std::optional<quint64> startTime;
-    std::optional<QString> workingDir;
-    std::optional<QByteArray> workingDirBytes;
-    std::optional<ServiceUnit> service;
-};
 
 class UserNames {
 public:
@@ -38,26 +27,34 @@ private:
     QHash<quint32, QString> names_;
 };
 
-Owner ownerOf(const Platform::ProcessFacts& facts, UserNames& users)
+// What every record of one process holds, made once so that its records share the texts.
+ServicePort recordOf(const Platform::ProcessFacts& facts, UserNames& users,
+                     const Platform::RunningApplication* application)
 {
-    Owner owner;
-    owner.command = SafeText::fromBytes(facts.command);
-    owner.user = users.of(facts.uid);
+    ServicePort record;
+    record.pid = facts.pid;
+    record.command = SafeText::fromBytes(facts.command);
+    record.user = users.of(facts.uid);
     if (!facts.arguments.isEmpty()) {
         QStringList arguments;
         arguments.reserve(facts.arguments.size());
         for (const QByteArray& argument : facts.arguments)
             arguments.append(SafeText::fromBytes(argument));
-        owner.commandLine = arguments.join(QLatin1Char(' '));
+        record.commandLine = arguments.join(QLatin1Char(' '));
     }
-    owner.startTime = facts.startTime;
+    record.startTime = facts.startTime;
     if (facts.workingDir) {
-        owner.workingDir = SafeText::fromBytes(*facts.workingDir);
+        record.workingDir = SafeText::fromBytes(*facts.workingDir);
         if (!QByteArrayView(*facts.workingDir).isValidUtf8())
-            owner.workingDirBytes = facts.workingDir;
+            record.workingDirBytes = facts.workingDir;
     }
-    owner.service = SystemdServices::unitOfCgroup(facts.cgroupPath);
-    return owner;
+    record.service = SystemdServices::unitOfCgroup(facts.cgroupPath);
+    if (application) {
+        record.appName = application->localizedName;
+        record.bundleID = application->bundleIdentifier;
+        record.iconName = application->iconName;
+    }
+    return record;
 }
 
 const QString& protocolText(bool udp)
@@ -70,12 +67,13 @@ const QString& protocolText(bool udp)
 // Whether a service restarts its process is asked once per unit, of all managers at once.
 void lookUpRestarts(QList<ServicePort>& ports)
 {
+    const auto keyOf = [](const ServiceUnit& unit) {
+        return std::tuple(unit.name, static_cast<int>(unit.manager), unit.busAddress);
+    };
     std::map<std::tuple<QString, int, QString>, ServiceUnit> units;
     for (const ServicePort& port : ports) {
         if (port.service)
-            units.try_emplace({port.service->name, static_cast<int>(port.service->manager),
-                               port.service->busAddress},
-                              *port.service);
+            units.try_emplace(keyOf(*port.service), *port.service);
     }
     if (units.empty())
         return;
@@ -85,11 +83,7 @@ void lookUpRestarts(QList<ServicePort>& ports)
     SystemdServices::lookUpRestarts(asked);
     for (ServicePort& port : ports) {
         if (port.service)
-            port.service->restarts =
-                units
-                    .at({port.service->name, static_cast<int>(port.service->manager),
-                         port.service->busAddress})
-                    .restarts;
+            port.service->restarts = units.at(keyOf(*port.service)).restarts;
     }
 }
 
@@ -116,55 +110,46 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
     ports.reserve(sockets.size());
     FreshIds ids;
     UserNames users;
-    auto append = [&](const Platform::ListeningSocket& socket, qint32 pid) -> ServicePort& {
-        ServicePort& record = ports.emplaceBack();
-        record.id = ids.next();
-        record.port = socket.port;
-        record.networkProtocol = protocolText(socket.udp);
-        record.address = socket.address;
-        record.pid = pid;
-        return record;
-    };
-
-    const QHash<qint32, Platform::RunningApplication> applications = [&] {
-        QList<Platform::ProcessFacts> owners;
-        for (const auto& [pid, descriptors] : held)
-            owners.append(processes.value(pid));
-        return Platform::runningApplications(owners);
-    }();
-
-    for (auto& [pid, descriptors] : held) {
-        std::sort(descriptors.begin(), descriptors.end());
-        const Owner owner = ownerOf(processes.value(pid), users);
-        const auto application = applications.constFind(pid);
+    // One record per port and protocol of a process (or of the unseen owners together).
+    auto appendEach = [&](const ServicePort& shared, const std::vector<qsizetype>& indices) {
         std::set<std::pair<quint16, bool>> seen;
-        for (const auto& [fd, index] : descriptors) {
+        for (const qsizetype index : indices) {
             const Platform::ListeningSocket& socket = sockets[index];
             if (!seen.insert({socket.port, socket.udp}).second)
                 continue;
-            ServicePort& record = append(socket, pid);
-            record.command = owner.command;
-            record.user = owner.user;
-            record.commandLine = owner.commandLine;
-            record.startTime = owner.startTime;
-            record.workingDir = owner.workingDir;
-            record.workingDirBytes = owner.workingDirBytes;
-            record.service = owner.service;
-            if (application != applications.cend()) {
-                record.appName = application->localizedName;
-                record.bundleID = application->bundleIdentifier;
-                record.iconName = application->iconName;
-            }
+            ServicePort& record = ports.emplaceBack(shared);
+            record.id = ids.next();
+            record.port = socket.port;
+            record.networkProtocol = protocolText(socket.udp);
+            record.address = socket.address;
+            if (record.pid == 0)
+                record.user = users.of(socket.uid);
         }
+    };
+
+    QList<Platform::ProcessFacts> owners;
+    for (const auto& [pid, descriptors] : held)
+        owners.append(processes.value(pid));
+    const QHash<qint32, Platform::RunningApplication> applications =
+        Platform::runningApplications(owners);
+    for (const Platform::ProcessFacts& owner : std::as_const(owners)) {
+        auto& descriptors = held[owner.pid];
+        std::sort(descriptors.begin(), descriptors.end());
+        std::vector<qsizetype> indices;
+        for (const auto& [fd, index] : descriptors)
+            indices.push_back(index);
+        const auto application = applications.constFind(owner.pid);
+        appendEach(
+            recordOf(owner, users, application == applications.cend() ? nullptr : &*application),
+            indices);
     }
 
-    std::set<std::pair<quint16, bool>> seenUnowned;
+    std::vector<qsizetype> unowned;
     for (qsizetype i = 0; i < sockets.size(); ++i) {
-        const Platform::ListeningSocket& socket = sockets[i];
-        if (owned[static_cast<size_t>(i)] || !seenUnowned.insert({socket.port, socket.udp}).second)
-            continue;
-        append(socket, 0).user = users.of(socket.uid);
+        if (!owned[static_cast<size_t>(i)])
+            unowned.push_back(i);
     }
+    appendEach(ServicePort{}, unowned);
     return ports;
 }
 

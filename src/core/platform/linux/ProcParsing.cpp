@@ -35,6 +35,18 @@ QByteArrayView field(QByteArrayView text, int index)
     return text.sliced(at, (end < 0 ? text.size() : end) - at);
 }
 
+// Calls fn(part) for each part of `text` that `separator` ends (the last part may lack it).
+template <typename Fn> void forEachPart(QByteArrayView text, char separator, Fn&& fn)
+{
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(separator, start);
+        if (end < 0)
+            end = text.size();
+        fn(text.sliced(start, end - start));
+        start = end + 1;
+    }
+}
+
 } // namespace
 
 std::optional<StatFields> parseStat(QByteArrayView stat)
@@ -56,14 +68,8 @@ std::optional<StatFields> parseStat(QByteArrayView stat)
 QByteArrayList splitCommandLine(QByteArrayView cmdline)
 {
     QByteArrayList arguments;
-    qsizetype start = 0;
-    while (start < cmdline.size()) {
-        qsizetype end = cmdline.indexOf('\0', start);
-        if (end < 0)
-            end = cmdline.size();
-        arguments.append(cmdline.sliced(start, end - start).toByteArray());
-        start = end + 1;
-    }
+    forEachPart(cmdline, '\0',
+                [&](QByteArrayView argument) { arguments.append(argument.toByteArray()); });
     return arguments;
 }
 
@@ -96,18 +102,12 @@ QString unitCgroupPath(QByteArrayView cgroupFile)
 {
     QByteArrayView unified;
     QByteArrayView systemd;
-    qsizetype start = 0;
-    while (start < cgroupFile.size()) {
-        qsizetype end = cgroupFile.indexOf('\n', start);
-        if (end < 0)
-            end = cgroupFile.size();
-        const QByteArrayView line = cgroupFile.sliced(start, end - start);
-        start = end + 1;
+    forEachPart(cgroupFile, '\n', [&](QByteArrayView line) {
         if (line.startsWith("0::"))
             unified = line.sliced(3);
         else if (const qsizetype at = line.indexOf(":name=systemd:"); at > 0)
             systemd = line.sliced(at + 14);
-    }
+    });
     const QByteArrayView path = unified.isEmpty() || unified == "/" ? systemd : unified;
     return QString::fromUtf8(path.isEmpty() ? unified : path);
 }

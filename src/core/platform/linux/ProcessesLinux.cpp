@@ -1,3 +1,4 @@
+#include "Descriptor.h"
 #include "LargeStackPool.h"
 #include "ProcParsing.h"
 #include "platform/Platform.h"
@@ -17,23 +18,7 @@
 namespace Platform {
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
+using detail::Descriptor;
 
 Descriptor openProc()
 {

@@ -1,3 +1,4 @@
+#include "Descriptor.h"
 #include "SocketDiagParsing.h"
 #include "platform/Platform.h"
 
@@ -40,23 +41,6 @@ bool isAnyAddress(const std::array<quint32, 4>& address, int family)
 {
     return family == AF_INET ? address[0] == 0 : address == std::array<quint32, 4>{};
 }
-
-class NetlinkSocket {
-public:
-    NetlinkSocket() : fd_(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
-    ~NetlinkSocket()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    NetlinkSocket(const NetlinkSocket&) = delete;
-    NetlinkSocket& operator=(const NetlinkSocket&) = delete;
-
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Runs one dump to its end. Returns 0, or the error number that ended it.
 int dump(int fd, int family, bool udp, quint32 sequence, std::vector<char>& buffer,
@@ -171,8 +155,9 @@ std::optional<SocketTable> listeningSockets()
 {
     if (const int fault = detail::forcedFault.load())
         return SocketTable{{}, detail::reason(fault)};
-    detail::NetlinkSocket netlink;
-    if (netlink.fd() < 0)
+    const detail::Descriptor netlink(
+        ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!netlink.valid())
         return SocketTable{{}, detail::reason(errno)};
 
     SocketTable table;
@@ -181,7 +166,7 @@ std::optional<SocketTable> listeningSockets()
     quint32 sequence = 0;
     for (const bool udp : {false, true}) {
         for (const int family : {AF_INET, AF_INET6}) {
-            const int error = detail::dump(netlink.fd(), family, udp, ++sequence, buffer,
+            const int error = detail::dump(netlink.get(), family, udp, ++sequence, buffer,
                                            table.sockets, addresses);
             // A kernel without IPv6 has no IPv6 table to dump.
             if (error == 0 || (family == AF_INET6 && (error == ENOENT || error == EAFNOSUPPORT)))
