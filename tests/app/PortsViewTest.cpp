@@ -24,6 +24,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
@@ -220,7 +221,12 @@ protected:
     std::unique_ptr<PortsView> view;
 
     void SetUp() override { AppSettings::shared().setCommonPorts(AppSettings::defaultPorts()); }
-    void TearDown() override { expectNoPendingHands(); }
+    void TearDown() override
+    {
+        expectNoPendingHands();
+        // A scan started by the test's last action still reads `scanned` on its worker.
+        QThreadPool::globalInstance()->waitForDone();
+    }
 
     // A screen whose scans give `records` instead of the machine's sockets.
     void show(const QList<ServicePort>& records)
