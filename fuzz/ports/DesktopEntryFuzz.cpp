@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Platform::detail::socketInodeOfLink(bytes);
     const QString cgroupPath = Platform::detail::unitCgroupPath(bytes);
     if (const auto unit = SystemdServices::unitOfCgroup(cgroupPath)) {
-        if (!unit->name.endsWith(QLatin1String(".service")) || unit->name.contains(QLatin1Char('/')))
+        if (!unit->name.endsWith(QLatin1String(".service")) ||
+            unit->name.contains(QLatin1Char('/')))
             __builtin_trap();
     }
 
