@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ContainerDescription.h"
+
 #include <QString>
 
 #include <ostream>
@@ -9,3 +11,14 @@ inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
 }
+
+namespace Containers {
+inline void PrintTo(const ContainerDescription& container, std::ostream* out)
+{
+    *out << '{' << container.name.toStdString() << ", "
+         << container.image.value_or("-").toStdString() << ", "
+         << container.id.value_or("-").left(12).toStdString() << ", "
+         << container.engineSocket.value_or("-").toStdString()
+         << (container.insideContainer ? ", inside}" : "}");
+}
+} // namespace Containers
