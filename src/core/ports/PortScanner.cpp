@@ -1,5 +1,6 @@
 #include "PortScanner.h"
 
+#include "ContainerRecords.h"
 #include "ListenerInventory.h"
 #include "PortScannerParsing.h"
 
@@ -22,8 +23,11 @@ void sortByPortAndProtocol(QList<ServicePort>& ports)
 
 ScanResult scanResult()
 {
+    auto containers = ContainerRecords::startListing();
     ListenerInventory inventory;
     std::optional<ScanResult> result = inventory.scan();
+    if (result && !result->error)
+        ContainerRecords::describe(*result, inventory.processes(), containers.get());
     if (!result)
         result = detail::lsofScan();
     detail::sortByPortAndProtocol(result->ports);
