@@ -91,6 +91,12 @@ int PortsTableModel::rowOf(const QUuid& id) const
     return -1;
 }
 
+QString PortsTableModel::applicationText(const ServicePort& record)
+{
+    return SafeText::visible(record.container ? record.container->displayName()
+                                              : record.displayName());
+}
+
 QVariant PortsTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
@@ -108,7 +114,7 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
         case protocol:
             return p.networkProtocol;
         case application:
-            return SafeText::visible(p.displayName());
+            return applicationText(p);
         case directory: {
             const auto shown = p.displayWorkingDir();
             return shown ? SafeText::visible(*shown) : QStringLiteral("—");
@@ -171,9 +177,13 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
     case IdRole:
         return p.id;
     case SubtitleRole:
+        if (p.container)
+            return SafeText::visible(p.container->image.value_or(p.command));
         return p.appName ? QVariant(SafeText::visible(p.command)) : QVariant();
+    case SymbolRole:
+        return p.container ? QStringLiteral("shippingbox") : QStringLiteral("terminal");
     case AppIconRole:
-        if (column != application)
+        if (column != application || p.container)
             return {};
         if (const auto icon = iconFor(p))
             return *icon;
@@ -274,11 +284,10 @@ void PortsTableModel::rebuildKeys()
     for (qsizetype i = 0; i < m_all.size(); ++i) {
         const ServicePort& p = m_all.at(i);
         m_indexOf.insert(p.id, static_cast<int>(i));
-        m_keys.push_back(TextKeys{collator.sortKey(p.networkProtocol),
-                                  collator.sortKey(SafeText::visible(p.displayName())),
-                                  collator.sortKey(SafeText::visible(p.workingDirSortKey())),
-                                  collator.sortKey(p.address),
-                                  collator.sortKey(SafeText::visible(p.user))});
+        m_keys.push_back(
+            TextKeys{collator.sortKey(p.networkProtocol), collator.sortKey(applicationText(p)),
+                     collator.sortKey(SafeText::visible(p.workingDirSortKey())),
+                     collator.sortKey(p.address), collator.sortKey(SafeText::visible(p.user))});
     }
     m_rank.clear();
 }
