@@ -182,14 +182,9 @@ TEST_F(ContainerScan, NamesTheContainersBehindRealHelpersAndFallsBackWithoutEngi
             dockerSocket(),
             listing({container("shop-api-1", "shop-api:latest", {{"0.0.0.0", port}}, compose),
                      container("six", "hashicorp/http-echo:1.0", {{"::", port}})}));
-        StandInEngine podman(
-            podmanSocket(),
-            StandInEngine::afterPing(
-                StandInEngine::recorded("podman/_ping.http"),
-                StandInEngine::json(
-                    200, QJsonDocument(QJsonArray{container("web", "docker.io/library/nginx:latest",
-                                                            {{"127.0.0.1", podPort}})})
-                             .toJson())));
+        StandInEngine podman(podmanSocket(),
+                             listing({container("web", "docker.io/library/nginx:latest",
+                                                {{"127.0.0.1", podPort}})}));
         const PortScanner::ScanResult result = PortScanner::scanResult();
         const auto containers = containersByPid(result.ports);
         EXPECT_EQ(containers.value(onV4),

@@ -4,7 +4,6 @@
 #include "StandInEngine.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -166,18 +165,10 @@ TEST_F(EngineApiTest, MalformedAndBrokenAnswers)
     }
 }
 
-TEST_F(EngineApiTest, AnEngineThatHangsIsLeftWithinTheLimit)
+// An engine that does not answer at all is met by the scan's own test.
+TEST_F(EngineApiTest, OneLimitHoldsForAllStepsOfAListing)
 {
-    QElapsedTimer clock;
-    clock.start();
-    const EngineListing silent = listWith([](const Request&) { return hang; });
-    const qint64 elapsed = clock.elapsed();
-    ASSERT_TRUE(silent.problem);
-    EXPECT_EQ(silent.problem->reason(), path() + " 在 2 秒内没有应答");
-    EXPECT_GE(elapsed, 1900);
-    EXPECT_LT(elapsed, 10000) << "the limit did not hold";
-
-    // One limit for all steps: a prompt ping, then a listing that stalls before or inside its body.
+    // A prompt ping, then a listing that stalls before or inside its body.
     const QByteArray half = StandInEngine::recorded("docker/containers.http").bytes.left(600);
     for (const QByteArray& sent : {QByteArray(), half}) {
         const EngineListing listing = listWith(
