@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-l10n-tools
   libgl-dev libxkbcommon-dev
   libplist-dev
+  libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  lsof iproute2 procps
+  lsof iproute2 procps cron
+  systemd dbus-user-session
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
   systemd dbus-user-session
   clang libclang-rt-14-dev

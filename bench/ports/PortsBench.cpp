@@ -1,21 +1,41 @@
-// The port inventory's costs: parsing the listing, a whole scan against the bare tool runs it
-// makes, and `ss` as a reference for what the listing tool itself costs.
+// The port inventory's costs: a whole scan against `ss -ltnup` on the same machine, as it is and
+// with 2,000 more processes holding 10,000 listening sockets between them, each also with a
+// container engine to ask; and the parser of the listing tool's output, which the systems without
+// a socket table of their own use.
+#include "ContainerRecords.h"
 #include "PortScanner.h"
-#include "PortScannerParsing.h"
 #include "ProcessRunner.h"
-#include "platform/Platform.h"
+#include "StandInEngine.h"
 
-#include <QUuid>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -61,7 +81,7 @@ QString syntheticListing(int sockets)
     return tcp + udp;
 }
 
-void BM_Parse100kSockets(benchmark::State& state)
+void BM_ParseListing100kSockets(benchmark::State& state)
 {
     static const QString listing = syntheticListing(100000);
     const qint64 bytes = listing.toUtf8().size();
@@ -70,107 +90,319 @@ void BM_Parse100kSockets(benchmark::State& state)
         benchmark::DoNotOptimize(ports.data());
     }
     state.SetBytesProcessed(state.iterations() * bytes);
-    state.counters["sockets"] = 100000;
 }
-BENCHMARK(BM_Parse100kSockets)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseListing100kSockets)->Unit(benchmark::kMillisecond);
 
-void BM_CreateUuid(benchmark::State& state)
-{
-    for (auto _ : state)
-        benchmark::DoNotOptimize(QUuid::createUuid());
-}
-BENCHMARK(BM_CreateUuid);
-
-// Listeners of this process, so that the scan has something of its own to find.
-class Listeners {
+// bench_listeners holding 10,000 sockets in 2,000 processes, until this program ends.
+class ManyListeners {
 public:
-    explicit Listeners(int each)
+    static bool start()
     {
-        for (int i = 0; i < each; ++i) {
-            open(AF_INET, SOCK_STREAM);
-            open(AF_INET6, SOCK_STREAM);
-            open(AF_INET, SOCK_DGRAM);
-        }
-    }
-    ~Listeners()
-    {
-        for (int fd : fds_)
-            ::close(fd);
+        static ManyListeners instance;
+        return instance.ready_;
     }
 
 private:
-    void open(int domain, int type)
+    ManyListeners()
     {
-        const int fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        int input[2];
+        int output[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
             return;
-        fds_.push_back(fd);
-        sockaddr_storage address{};
-        address.ss_family = static_cast<sa_family_t>(domain);
-        const socklen_t length = domain == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && type == SOCK_STREAM)
-            ::listen(fd, 4);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        char path[] = BENCH_LISTENERS, sockets[] = "10000", processes[] = "2000";
+        char* argv[] = {path, sockets, processes, nullptr};
+        const bool spawned = ::posix_spawn(&pid_, path, &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(output[1]);
+        stdin_ = input[1];
+        char word[6] = {};
+        ready_ = spawned && ::read(output[0], word, 5) == 5 && std::string(word) == "ready";
+        ::close(output[0]);
     }
-    std::vector<int> fds_;
+    ~ManyListeners()
+    {
+        ::close(stdin_);
+        if (pid_ > 0)
+            ::waitpid(pid_, nullptr, 0);
+    }
+
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    bool ready_ = false;
 };
 
-Listeners& listeners()
+// A Docker engine that answers at once, listing a container for each of 50 docker-proxy processes
+// (this program, run under that name) that hold the ports it publishes. While it exists, the
+// scans ask it.
+class AnsweringEngine {
+public:
+    static constexpr int proxies = 50;
+
+    // Starts it, or ends it, for the benchmarks that follow.
+    static bool use(bool wanted)
+    {
+        static std::unique_ptr<AnsweringEngine> engine;
+        if (!wanted) {
+            engine.reset();
+            ContainerRecords::testing::setEnvironment(std::nullopt);
+            return true;
+        }
+        if (!engine)
+            engine.reset(new AnsweringEngine);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DOCKER_HOST"), "unix://" + engine->socket());
+        ContainerRecords::testing::setEnvironment(environment);
+        return engine->ready_;
+    }
+
+    ~AnsweringEngine()
+    {
+        for (const Proxy& proxy : proxies_) {
+            ::close(proxy.input);
+            ::waitpid(proxy.pid, nullptr, 0);
+        }
+    }
+
+private:
+    struct Proxy {
+        pid_t pid;
+        int input;
+    };
+
+    AnsweringEngine()
+    {
+        const QString proxy = dir_.filePath(QStringLiteral("docker-proxy"));
+        if (!QFile::link(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), proxy))
+            return;
+        QJsonArray containers;
+        for (int i = 0; i < proxies; ++i) {
+            const int port = startProxy(proxy, i);
+            if (port == 0)
+                return;
+            const QString name = QStringLiteral("service-%1").arg(i);
+            containers.append(QJsonObject{
+                {"Id",
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex())},
+                {"Names", QJsonArray{"/" + name}},
+                {"Image", name + ":latest"},
+                {"Ports", QJsonArray{QJsonObject{{"IP", "0.0.0.0"},
+                                                 {"PrivatePort", 80},
+                                                 {"PublicPort", port},
+                                                 {"Type", "tcp"}}}}});
+        }
+        engine_ = std::make_unique<StandInEngine>(
+            socket(),
+            StandInEngine::afterPing(StandInEngine::recorded(QStringLiteral("docker/_ping.http")),
+                                     StandInEngine::json(200, QJsonDocument(containers).toJson())));
+        ready_ = engine_->isListening();
+    }
+
+    QString socket() const { return dir_.filePath(QStringLiteral("docker.sock")); }
+
+    // A docker-proxy holding a listener on an ephemeral port of the any-address; the port, or 0.
+    int startProxy(const QString& program, int index)
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        socklen_t length = sizeof address;
+        int input[2];
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener, 4) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            ::pipe2(input, O_CLOEXEC) != 0) {
+            ::close(listener);
+            return 0;
+        }
+        const int port = ntohs(address.sin_port);
+        const QByteArray path = QFile::encodeName(program);
+        QByteArrayList words{path,
+                             "-proto",
+                             "tcp",
+                             "-host-ip",
+                             "0.0.0.0",
+                             "-host-port",
+                             QByteArray::number(port),
+                             "-container-ip",
+                             "172.17.0." + QByteArray::number(2 + index),
+                             "-container-port",
+                             "80"};
+        std::vector<char*> argv;
+        for (QByteArray& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, listener, 3);
+        pid_t pid = -1;
+        const bool spawned =
+            ::posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(listener);
+        if (!spawned) {
+            ::close(input[1]);
+            return 0;
+        }
+        proxies_.push_back({pid, input[1]});
+        return port;
+    }
+
+    QTemporaryDir dir_;
+    std::vector<Proxy> proxies_;
+    std::unique_ptr<StandInEngine> engine_;
+    bool ready_ = false;
+};
+
+double median(std::vector<double> values)
 {
-    static Listeners instance(10);
-    return instance;
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// A whole scan against the tool runs it makes (both listing runs and the working-directory
-// query, through the same runner), alternating within each iteration so that both see the same
-// machine. The iteration time is the scan's; the counters give both means and our overhead.
-void BM_ScanAgainstBareToolRuns(benchmark::State& state)
+// Each iteration runs ss and then a scan, so that both see the same machine; the iteration time
+// is the scan's, and the counters hold both medians and their ratio.
+void scanAgainstSs(benchmark::State& state)
 {
-    listeners();
     using Clock = std::chrono::steady_clock;
-    const QString tool = Platform::lsofPath();
-    const QStringList cwdQuery = PortScanner::detail::workingDirArguments(
-        PortScanner::detail::workingDirPids(PortScanner::scan()));
-    double scanSeconds = 0;
-    double bareSeconds = 0;
+    std::vector<double> scans;
+    std::vector<double> ss;
     qsizetype records = 0;
     for (auto _ : state) {
-        const auto bareStart = Clock::now();
-        for (const QStringList& arguments : Platform::socketListingRuns())
-            benchmark::DoNotOptimize(ProcessRunner::run(tool, arguments));
-        benchmark::DoNotOptimize(ProcessRunner::run(tool, cwdQuery));
+        const auto ssStart = Clock::now();
+        const auto listing =
+            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")});
         const auto scanStart = Clock::now();
         records = PortScanner::scan().size();
         const auto scanEnd = Clock::now();
-        const double scan = std::chrono::duration<double>(scanEnd - scanStart).count();
-        bareSeconds += std::chrono::duration<double>(scanStart - bareStart).count();
-        scanSeconds += scan;
-        state.SetIterationTime(scan);
+        if (listing.status != 0) {
+            state.SkipWithError("ss failed");
+            return;
+        }
+        ss.push_back(std::chrono::duration<double>(scanStart - ssStart).count());
+        scans.push_back(std::chrono::duration<double>(scanEnd - scanStart).count());
+        state.SetIterationTime(scans.back());
     }
-    const double n = static_cast<double>(state.iterations());
     state.counters["records"] = static_cast<double>(records);
-    state.counters["scan_ms"] = scanSeconds / n * 1e3;
-    state.counters["bare_runs_ms"] = bareSeconds / n * 1e3;
-    state.counters["overhead_pct"] = (scanSeconds / bareSeconds - 1) * 100;
+    state.counters["scan_ms"] = median(scans) * 1e3;
+    state.counters["ss_ms"] = median(ss) * 1e3;
+    state.counters["scan_per_ss"] = median(scans) / median(ss);
 }
-BENCHMARK(BM_ScanAgainstBareToolRuns)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(5.0);
 
-void BM_RunningApplications(benchmark::State& state)
+void scanAgainstSs(benchmark::State& state, bool manyListeners, bool engine)
 {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Platform::runningApplications());
+    if (manyListeners && !ManyListeners::start()) {
+        state.SkipWithError("bench_listeners did not get ready");
+        return;
+    }
+    if (!AnsweringEngine::use(engine)) {
+        state.SkipWithError("the stand-in engine or its proxies did not start");
+        return;
+    }
+    scanAgainstSs(state);
 }
-BENCHMARK(BM_RunningApplications)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Reference: the socket listing of iproute2 for the same machine.
-void BM_SsReference(benchmark::State& state)
+// The listeners, once started, stay: the benchmarks without them come first.
+void BM_ScanAgainstSs_MachineAsItIs(benchmark::State& state)
 {
-    listeners();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(
-            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltunp")}));
+    scanAgainstSs(state, false, false);
 }
-BENCHMARK(BM_SsReference)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ScanAgainstSs_MachineAsItIs)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(41);
+
+void BM_ScanWithEngineAgainstSs_MachineAsItIsAnd50Containers(benchmark::State& state)
+{
+    scanAgainstSs(state, false, true);
+}
+BENCHMARK(BM_ScanWithEngineAgainstSs_MachineAsItIsAnd50Containers)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(41);
+
+void BM_ScanAgainstSs_10000ListenersIn2000Processes(benchmark::State& state)
+{
+    scanAgainstSs(state, true, false);
+}
+BENCHMARK(BM_ScanAgainstSs_10000ListenersIn2000Processes)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15);
+
+void BM_ScanWithEngineAgainstSs_10000ListenersIn2000ProcessesAnd50Containers(
+    benchmark::State& state)
+{
+    scanAgainstSs(state, true, true);
+}
+BENCHMARK(BM_ScanWithEngineAgainstSs_10000ListenersIn2000ProcessesAnd50Containers)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15);
+
+// Keeps the scan-to-ss ratio of each comparison: the median over repetitions when there are
+// several, else the one run's.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> ratios;
+    std::map<std::string, std::pair<double, double>> times;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            const auto ratio = run.counters.find("scan_per_ss");
+            if (run.error_occurred || ratio == run.counters.end())
+                continue;
+            const std::string& name = run.run_name.function_name;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median)
+                continue;
+            if (!median && medians_.count(name))
+                continue;
+            if (median)
+                medians_.insert(name);
+            ratios[name] = ratio->second;
+            times[name] = {run.counters.at("scan_ms"), run.counters.at("ss_ms")};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+private:
+    std::set<std::string> medians_;
+};
+
+// Run as docker-proxy: hold the inherited listener until standard input closes.
+int actAsProxy()
+{
+    char buffer[64];
+    while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+    }
+    return 0;
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    const std::string_view program = argv[0];
+    if (program.substr(program.rfind('/') + 1) == "docker-proxy")
+        return actAsProxy();
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    bool met = true;
+    for (const auto& [name, ratio] : reporter.ratios) {
+        const auto [scan, ss] = reporter.times[name];
+        std::printf("%s: scan() %.1f ms, ss -ltnup %.1f ms: %.2fx (limit 1.0x)\n", name.c_str(),
+                    scan, ss, ratio);
+        met = met && ratio <= 1.0;
+    }
+    return met ? 0 : 1;
+}

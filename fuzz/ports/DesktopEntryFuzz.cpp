@@ -1,5 +1,8 @@
-// Desktop entries and /proc cgroup files, as a system could hold them.
+// Desktop entries and the /proc files of a process (stat, status, cmdline, cgroup), as a system
+// could hold them.
+#include "ProcParsing.h"
 #include "RunningAppsLinuxParsing.h"
+#include "SystemdServices.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +11,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     Platform::detail::parseDesktopEntry(bytes, {QStringLiteral("zh_CN"), QStringLiteral("zh")});
-    Platform::detail::parentPidFromStat(bytes);
+    if (const auto stat = Platform::detail::parseStat(bytes); stat && stat->parentPid < 0)
+        __builtin_trap();
+    Platform::detail::splitCommandLine(bytes);
+    Platform::detail::effectiveUidFromStatus(bytes);
+    Platform::detail::socketInodeOfLink(bytes);
+    const QString cgroupPath = Platform::detail::unitCgroupPath(bytes);
+    if (const auto unit = SystemdServices::unitOfCgroup(cgroupPath)) {
+        if (!unit->name.endsWith(QLatin1String(".service")) ||
+            unit->name.contains(QLatin1Char('/')))
+            __builtin_trap();
+    }
 
     const QString text = QString::fromUtf8(bytes);
     if (const auto unit = Platform::detail::applicationUnit(text)) {

@@ -33,20 +33,20 @@ QString describeError(int errorNumber)
     return QString::fromLocal8Bit(text);
 }
 
-Result launchFailure(const QString& executablePath, int errorNumber)
+ByteResult launchFailure(const QString& executablePath, int errorNumber)
 {
-    return {QString(),
+    return {QByteArray(),
             QStringLiteral("无法启动进程 ") + executablePath + QStringLiteral(": ") +
                 describeError(errorNumber),
             -1};
 }
 
-Result timeoutFailure(const QString& executablePath, std::chrono::milliseconds limit)
+ByteResult timeoutFailure(const QString& executablePath, std::chrono::milliseconds limit)
 {
     const qint64 ms = limit.count();
     const QString span = ms % 1000 == 0 ? QString::number(ms / 1000) + QStringLiteral(" 秒")
                                         : QString::number(ms) + QStringLiteral(" 毫秒");
-    return {QString(),
+    return {QByteArray(),
             QStringLiteral("进程运行超时 ") + executablePath + QStringLiteral(": 超过 ") + span +
                 QStringLiteral("未结束，已终止"),
             -1};
@@ -184,6 +184,13 @@ Result run(const QString& executablePath, const QStringList& arguments)
 Result run(const QString& executablePath, const QStringList& arguments,
            std::chrono::milliseconds timeLimit)
 {
+    ByteResult result = runForBytes(executablePath, arguments, timeLimit);
+    return {decodeUtf8(result.stdOut), std::move(result.stdErr), result.status};
+}
+
+ByteResult runForBytes(const QString& executablePath, const QStringList& arguments,
+                       std::chrono::milliseconds timeLimit)
+{
     // A limit of centuries means none; clamping keeps the deadline from overflowing the clock.
     constexpr std::chrono::milliseconds longestLimit = std::chrono::hours(24 * 365 * 100);
     const Clock::time_point deadline = Clock::now() + std::min(timeLimit, longestLimit);
@@ -289,7 +296,7 @@ Result run(const QString& executablePath, const QStringList& arguments,
 
     if (!exited)
         reap(pid, &waitStatus);
-    return {decodeUtf8(outBytes), decodeUtf8(errBytes), statusOf(waitStatus)};
+    return {std::move(outBytes), decodeUtf8(errBytes), statusOf(waitStatus)};
 }
 
 } // namespace ProcessRunner

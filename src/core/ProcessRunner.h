@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -24,5 +25,16 @@ inline constexpr std::chrono::milliseconds defaultTimeLimit{30000};
 Result run(const QString& executablePath, const QStringList& arguments);
 Result run(const QString& executablePath, const QStringList& arguments,
            std::chrono::milliseconds timeLimit);
+
+// The same run with standard output as the bytes the program wrote, for output that need not be
+// UTF-8 (a file a person wrote, say); stdErr and status as above.
+struct ByteResult {
+    QByteArray stdOut;
+    QString stdErr;
+    qint32 status = -1;
+};
+
+ByteResult runForBytes(const QString& executablePath, const QStringList& arguments,
+                       std::chrono::milliseconds timeLimit = defaultTimeLimit);
 
 } // namespace ProcessRunner

@@ -3,7 +3,10 @@
 #include "ErrorBanner.h"
 #include "MainWindow.h"
 #include "PortsTableModel.h"
+#include "StandInEngine.h"
 #include "Stores.h"
+#include "SystemdSandbox.h"
+#include "SystemdServices.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -22,6 +25,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
@@ -218,7 +222,12 @@ protected:
     std::unique_ptr<PortsView> view;
 
     void SetUp() override { AppSettings::shared().setCommonPorts(AppSettings::defaultPorts()); }
-    void TearDown() override { expectNoPendingHands(); }
+    void TearDown() override
+    {
+        expectNoPendingHands();
+        // A scan started by the test's last action still reads `scanned` on its worker.
+        QThreadPool::globalInstance()->waitForDone();
+    }
 
     // A screen whose scans give `records` instead of the machine's sockets.
     void show(const QList<ServicePort>& records)
@@ -346,39 +355,65 @@ TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
 TEST_F(PortsScreen, CellsShowWhatTheRecordHolds)
 {
     const QString home = Platform::homeDirectory();
-    show({record(65535, "node", 999991, QString("Visual Studio Code"), home + "/src/api"),
-          record(5432, "postgres", 999992, std::nullopt, std::nullopt, "postgres")});
-    ASSERT_EQ(model().rowCount(), 2);
+    QTemporaryDir icons;
+    QImage square(32, 32, QImage::Format_ARGB32);
+    square.fill(Qt::blue);
+    ASSERT_TRUE(square.save(icons.filePath("code.png")));
+    ServicePort app =
+        record(65535, "node", 999991, QString("Visual Studio Code"), home + "/src/api");
+    app.iconName = icons.filePath("code.png");
+    // A name and a command line that would turn the text around them, and a service.
+    ServicePort disguised = record(8000, "ev\u202Ename", 999993);
+    disguised.commandLine = "/opt/ev\u202Ename --listen\t8000";
+    disguised.service = ServiceUnit{"ev.service", ServiceUnit::Manager::system, {}, true};
+    // A listener whose process this scan could not see.
+    ServicePort unseen = record(22, "", 0, std::nullopt, std::nullopt, "root");
+    show({app, record(5432, "postgres", 999992, std::nullopt, std::nullopt, "postgres"), disguised,
+          unseen});
+    ASSERT_EQ(model().rowCount(), 4);
 
-    // Sorted by port: 5432 first.
-    EXPECT_EQ(column(Column::port), QStringList({"5432", "65535"}));
+    // Sorted by port.
+    EXPECT_EQ(column(Column::port), QStringList({"22", "5432", "8000", "65535"}));
     EXPECT_TRUE(model().index(0, Column::port).data(Qt::FontRole).value<QFont>().bold());
-    EXPECT_EQ(column(Column::application), QStringList({"postgres", "Visual Studio Code"}));
+    EXPECT_EQ(column(Column::application),
+              QStringList({"", "postgres", "ev\\u202Ename", "Visual Studio Code"}));
+    EXPECT_EQ(column(Column::pid), QStringList({"—", "999992", "999993", "999991"}));
     EXPECT_FALSE(
-        model().index(0, Column::application).data(PortsTableModel::SubtitleRole).isValid());
-    EXPECT_EQ(model().index(1, Column::application).data(PortsTableModel::SubtitleRole).toString(),
+        model().index(1, Column::application).data(PortsTableModel::SubtitleRole).isValid());
+    EXPECT_EQ(model().index(3, Column::application).data(PortsTableModel::SubtitleRole).toString(),
               "node");
-    // Neither process is a desktop application: the placeholder is drawn instead.
+    EXPECT_EQ(model().index(2, Column::application).data(Qt::ToolTipRole).toString(),
+              "/opt/ev\\u202Ename --listen\\t8000\nsystemd 服务：ev.service");
+    EXPECT_FALSE(model().index(1, Column::application).data(Qt::ToolTipRole).isValid());
+    // The scan's icon name gives the icon; without one the placeholder is drawn.
+    EXPECT_TRUE(model().index(3, Column::application).data(PortsTableModel::AppIconRole).isValid());
     EXPECT_FALSE(
-        model().index(0, Column::application).data(PortsTableModel::AppIconRole).isValid());
+        model().index(1, Column::application).data(PortsTableModel::AppIconRole).isValid());
 
-    const QPalette palette = QGuiApplication::palette();
-    EXPECT_EQ(column(Column::directory), QStringList({"—", "~/src/api"}));
+    EXPECT_EQ(column(Column::directory), QStringList({"—", "—", "—", "~/src/api"}));
     const QColor dash =
         model().index(0, Column::directory).data(Qt::ForegroundRole).value<QColor>();
-    const QColor dir = model().index(1, Column::directory).data(Qt::ForegroundRole).value<QColor>();
+    const QColor dir = model().index(3, Column::directory).data(Qt::ForegroundRole).value<QColor>();
     EXPECT_LT(dash.alphaF(), dir.alphaF());
-    EXPECT_EQ(model().index(1, Column::directory).data(Qt::ToolTipRole).toString(),
+    EXPECT_EQ(model().index(3, Column::directory).data(Qt::ToolTipRole).toString(),
               home + "/src/api");
     EXPECT_FALSE(model().index(0, Column::directory).data(Qt::ToolTipRole).isValid());
 
-    EXPECT_EQ(model().index(0, Column::action).data().toString(), "终止");
-    EXPECT_EQ(model().index(0, Column::action).data(Qt::ToolTipRole).toString(),
-              "属于其他用户，可能需要管理员权限");
-    EXPECT_EQ(model().index(1, Column::action).data(Qt::ToolTipRole).toString(), "终止该进程");
+    EXPECT_EQ(column(Column::action), QStringList(4, "终止"));
+    QStringList tips;
+    for (int row = 0; row < 4; ++row)
+        tips.append(model().index(row, Column::action).data(Qt::ToolTipRole).toString());
+    EXPECT_EQ(tips, QStringList({"属于其他用户，需要管理员权限", "属于其他用户，可能需要管理员权限",
+                                 "终止该进程", "终止该进程"}));
+    // Only the row without a process has its button disabled; clicking it asks nothing.
+    EXPECT_FALSE(model().flags(model().index(0, Column::action)) & Qt::ItemIsEnabled);
+    EXPECT_TRUE(model().flags(model().index(1, Column::action)) & Qt::ItemIsEnabled);
+    clickTerminate(0);
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
     // The directory can be selected and copied, as shown; the dash cannot be opened.
-    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(1, Column::directory));
+    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(3, Column::directory));
     auto* field = table().viewport()->findChild<QLineEdit*>("directoryField");
     ASSERT_TRUE(field);
     EXPECT_TRUE(field->isReadOnly());
@@ -389,12 +424,12 @@ TEST_F(PortsScreen, CellsShowWhatTheRecordHolds)
     QPointer<QLineEdit> closing = field;
     QTest::keyClick(field, Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull(); }));
-    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(0, Column::directory));
+    QTest::mouseClick(table().viewport(), Qt::LeftButton, {}, cellCentre(1, Column::directory));
     EXPECT_EQ(table().viewport()->findChild<QLineEdit*>("directoryField"), nullptr);
 
     // The placeholder icon is painted: the icon area of the application cell is not blank.
     table().selectionModel()->clearSelection();
-    const QRect cell = table().visualRect(model().index(0, Column::application));
+    const QRect cell = table().visualRect(model().index(1, Column::application));
     const QImage image =
         table().viewport()->grab(QRect(cell.left() + 6, cell.top(), 18, cell.height())).toImage();
     const QColor background = image.pixelColor(0, 0);
@@ -479,8 +514,10 @@ TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
 TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
 {
     const QString dir = Platform::homeDirectory() + "/work/api";
+    ServicePort service = record(9000, "php-fpm");
+    service.service = ServiceUnit{"php8.2-fpm.service", ServiceUnit::Manager::system, {}, false};
     show({record(8080, "node", 999991, std::nullopt, dir), record(5432, "postgres"),
-          record(3000, "ruby")});
+          record(3000, "ruby"), record(22, "", 0), service});
     QClipboard* clipboard = QGuiApplication::clipboard();
 
     QStringList items;
@@ -502,15 +539,32 @@ TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
     EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
     EXPECT_EQ(clipboard->text(), "5432");
 
-    // Three selected rows: one bulk item for all of them.
-    clickRow(0);
-    clickRow(2, Qt::ShiftModifier);
-    ASSERT_EQ(view->selection().size(), 3);
+    // A process the scan could not see cannot be terminated; a service can be stopped.
     onMenu([&](QMenu* menu) {
         items = actionTexts(menu);
         menu->close();
     });
-    rightClickRow(1);
+    rightClickRow(rowOfPort(22));
+    EXPECT_EQ(items, QStringList({"复制端口号"}));
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        for (QAction* action : menu->actions())
+            EXPECT_TRUE(action->isSeparator() || !action->icon().isNull());
+        menu->close();
+    });
+    rightClickRow(rowOfPort(9000));
+    EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程", "停止服务 php8.2-fpm.service"}));
+
+    // Three selected rows: one bulk item for all of them, which leaves out the unseen process.
+    clickRow(rowOfPort(3000));
+    clickRow(rowOfPort(8080), Qt::ShiftModifier);
+    clickRow(rowOfPort(22), Qt::ControlModifier);
+    ASSERT_EQ(view->selection().size(), 4);
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        menu->close();
+    });
+    rightClickRow(rowOfPort(5432));
     EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
 
     // After a new scan the old identities resolve to nothing: a click on a current row gives
@@ -549,7 +603,10 @@ TEST_F(PortsScreen, SingleConfirmationCancelsOrFailsIntoTheBanner)
 {
     Child child;
     ASSERT_GT(child.pid, 0);
-    show({record(4211, "node", child.pid, std::nullopt, std::nullopt, "someone-else")});
+    ServicePort managed =
+        record(4211, "node", child.pid, std::nullopt, std::nullopt, "someone-else");
+    managed.service = ServiceUnit{"node-api.service", ServiceUnit::Manager::system, {}, true};
+    show({managed});
 
     Dialog seen;
     onDialog([&](QMessageBox* box) {
@@ -559,7 +616,9 @@ TEST_F(PortsScreen, SingleConfirmationCancelsOrFailsIntoTheBanner)
     clickTerminate(0);
     EXPECT_EQ(seen.windowTitle, QString("终止进程 node（PID %1）？").arg(child.pid));
     EXPECT_EQ(seen.title, seen.windowTitle);
-    EXPECT_EQ(seen.message, "将停止占用端口 4211 的进程。");
+    EXPECT_EQ(seen.message,
+              "将停止占用端口 4211 的进程。\n"
+              "该进程由 systemd 服务 node-api.service 管理，终止后可能会被自动重启。");
     EXPECT_EQ(seen.buttons, QStringList({"终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}));
     EXPECT_EQ(seen.roles,
               QList<QMessageBox::ButtonRole>({QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
@@ -647,6 +706,120 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
 }
 
+TEST_F(PortsScreen, ContainerRowsShowTheirContainerWhichTheMenuAndTheConfirmationStop)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("docker.sock");
+    const QString api = "609be3616e3825a4bf83c6b624478dcec62ac2fac8e9811ee137a71eddce4ca0";
+    const QString hostnet = "7af9ab73461484c6fe1df9636529a07b25d551debac5f81a4d8bba07484909fd";
+    // The engine stops the API's container; the other one has gone meanwhile.
+    StandInEngine engine(socket, [&](const StandInEngine::Request& request) {
+        if (request.target == "/_ping")
+            return StandInEngine::ping();
+        return request.target.contains(api.toLatin1())
+                   ? StandInEngine::json(204, "")
+                   : StandInEngine::json(404, R"({"message":"No such container: hostnet"})");
+    });
+    using Containers::ContainerDescription;
+    ServicePort proxy = record(8080, "docker-proxy");
+    proxy.container = ContainerDescription{"shop/api", "shop-api:latest", api, socket};
+    // Named by the process alone, as whoever started it chose: nothing to stop it through.
+    ServicePort unlisted = record(9000, "conmon");
+    unlisted.container =
+        ContainerDescription{"ev\u202Eil", std::nullopt, std::nullopt, std::nullopt};
+    ServicePort grafana = record(3000, "grafana");
+    grafana.container =
+        ContainerDescription{"hostnet", "grafana/grafana:10.4.2", hostnet, socket, true};
+    show({proxy, unlisted, grafana, record(5432, "postgres")});
+
+    EXPECT_EQ(column(Column::application),
+              QStringList({"容器 hostnet", "postgres", "容器 shop/api", "容器 ev\\u202Eil"}));
+    QStringList subtitles;
+    QStringList symbols;
+    for (int row = 0; row < model().rowCount(); ++row) {
+        const QModelIndex cell = model().index(row, Column::application);
+        subtitles.append(cell.data(PortsTableModel::SubtitleRole).toString());
+        symbols.append(cell.data(PortsTableModel::SymbolRole).toString());
+    }
+    EXPECT_EQ(subtitles, QStringList({"grafana/grafana:10.4.2", "", "shop-api:latest", "conmon"}));
+    EXPECT_EQ(symbols, QStringList({"shippingbox", "terminal", "shippingbox", "shippingbox"}));
+    // Names and images are searched.
+    for (const auto& [query, ports] : std::vector<std::pair<QString, QStringList>>{
+             {"SHOP/", {"8080"}}, {"grafana:10", {"3000"}}, {"容器", {"3000", "8080", "9000"}}}) {
+        view->store().setFilter(query);
+        EXPECT_EQ(column(Column::port), ports) << query.toStdString();
+    }
+    view->store().setFilter("");
+
+    // The menu stops a container an engine listed.
+    QStringList items;
+    for (const auto& [port, expected] : std::vector<std::pair<qint64, QStringList>>{
+             {8080, {"复制端口号", "|", "终止进程", "停止容器 shop/api"}},
+             {9000, {"复制端口号", "|", "终止进程"}}}) {
+        onMenu([&](QMenu* menu) {
+            items = actionTexts(menu);
+            for (QAction* action : menu->actions())
+                EXPECT_TRUE(action->isSeparator() || !action->icon().isNull());
+            menu->close();
+        });
+        rightClickRow(rowOfPort(port));
+        EXPECT_EQ(items, expected);
+    }
+
+    // The confirmation offers the container first, and says what ending a proxy does not do.
+    std::vector<std::tuple<qint64, QString, QStringList>> confirmations{
+        {8080,
+         "\n该端口由容器 shop/api 提供，终止代理进程不会停止容器。",
+         {"停止容器", "终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+        {9000,
+         "\n该端口由容器 ev\\u202Eil 提供，终止代理进程不会停止容器。",
+         {"终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+        // The container's own process is no proxy.
+        {3000, "", {"停止容器", "终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+    };
+    for (const auto& [port, line, buttons] : confirmations) {
+        Dialog seen;
+        onDialog([&](QMessageBox* box) {
+            seen = describe(box);
+            if (QPushButton* stop = button(box, "停止容器")) {
+                EXPECT_FALSE(stop->icon().isNull());
+            }
+            QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+        });
+        clickTerminate(rowOfPort(port));
+        EXPECT_EQ(seen.message, QString("将停止占用端口 %1 的进程。").arg(port) + line);
+        EXPECT_EQ(seen.buttons, buttons);
+    }
+    EXPECT_TRUE(engine.requests().isEmpty());
+
+    // Stopped: the list is scanned again. Failed: the engine's words, after the name.
+    scanned.removeFirst();
+    onDialog([&](QMessageBox* box) { QTest::mouseClick(button(box, "停止容器"), Qt::LeftButton); });
+    clickTerminate(rowOfPort(8080));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOfPort(8080) < 0; }));
+    EXPECT_EQ(
+        engine.requests().value(1),
+        (StandInEngine::Request{"POST", "/v1.45/containers/" + api.toLatin1() + "/stop?t=10"}));
+    EXPECT_EQ(banner(), nullptr);
+    onMenu([&](QMenu* menu) { clickAction(menu, "停止容器 hostnet"); });
+    rightClickRow(rowOfPort(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return banner() != nullptr; }));
+    EXPECT_EQ(banner()->message(), "[hostnet] No such container: hostnet");
+    EXPECT_GE(rowOfPort(3000), 0);
+}
+
+// Scans again whenever a scan has ended until `done` holds, or gives up after 20 s.
+bool refreshUntil(PortsView& view, const std::function<bool()>& done)
+{
+    return QTest::qWaitFor(
+        [&] {
+            if (!view.store().isLoading() && !done())
+                view.store().refresh();
+            return !view.store().isLoading() && done();
+        },
+        20000);
+}
+
 // The whole road with the machine's own scan: a child listening on a port of the test's.
 TEST(PortsScreenScan, ConfirmedTerminationEndsTheListenerAndItsRowGoes)
 {
@@ -687,9 +860,70 @@ TEST(PortsScreenScan, ConfirmedTerminationEndsTheListenerAndItsRowGoes)
                       QPoint(cell.left() + 14, cell.center().y()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return child.ended(); }, 5000));
     EXPECT_EQ(child.signal, SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.store().isLoading() && rowOf() < 0; }, 20000));
+    // The scan that follows the signal may still find the process before it has ended.
+    ASSERT_TRUE(refreshUntil(view, [&] { return rowOf() < 0; }));
     EXPECT_FALSE(view.store().lastError().has_value());
     expectNoPendingHands();
+}
+
+// A listener run by a service of a real systemd user manager, fenced into a cgroup of its own.
+TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
+{
+    if (const auto reason = SystemdSandbox::unavailableReason())
+        GTEST_SKIP() << reason->toStdString();
+    SystemdSandbox sandbox;
+    ASSERT_TRUE(sandbox.isRunning()) << sandbox.error().toStdString();
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    const qint64 port = ntohs(address.sin_port);
+    sandbox.writeUnit("listener.service", QStringLiteral("[Service]\nExecStart=%1 listen %2\n"
+                                                         "Restart=always\n")
+                                              .arg(STORES_HELPER)
+                                              .arg(port));
+    sandbox.systemctl({"daemon-reload"});
+    const auto started = sandbox.systemctl({"start", "listener.service"});
+    ASSERT_EQ(started.status, 0) << started.stdErr.toStdString();
+    SystemdServices::testing::setUserManager(sandbox.cgroupPath(), sandbox.busAddress());
+
+    PortsView view;
+    view.resize(1100, 600);
+    view.show();
+    auto rowOf = [&]() {
+        for (int row = 0; row < view.model().rowCount(); ++row) {
+            if (view.model().record(row).port == port)
+                return row;
+        }
+        return -1;
+    };
+    ASSERT_TRUE(refreshUntil(view, [&] { return rowOf() >= 0; }));
+    const ServicePort listed = view.model().record(rowOf());
+    ASSERT_TRUE(listed.service);
+    EXPECT_EQ(listed.service->name, "listener.service");
+    EXPECT_EQ(listed.service->manager, ServiceUnit::Manager::user);
+    EXPECT_TRUE(listed.service->restarts);
+    EXPECT_TRUE(view.model()
+                    .index(rowOf(), Column::application)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .endsWith("\nsystemd 服务：listener.service"));
+
+    view.table().scrollTo(view.model().index(rowOf(), 0));
+    const QPoint at = view.table().visualRect(view.model().index(rowOf(), Column::port)).center();
+    onMenu([&](QMenu* menu) { clickAction(menu, "停止服务 listener.service"); });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.table().viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view.table().viewport(), &event);
+    expectNoPendingHands();
+    EXPECT_TRUE(refreshUntil(view, [&] { return rowOf() < 0; }));
+    EXPECT_FALSE(view.store().lastError().has_value()) << view.store().lastError()->toStdString();
+    EXPECT_EQ(sandbox.systemctl({"is-active", "listener.service"}).stdOut.trimmed(), "inactive");
+    EXPECT_TRUE(sandbox.tookOnlyItsOwnProcesses());
+    SystemdServices::testing::setUserManager(sandbox.cgroupPath(), {});
 }
 
 TEST(Shell, WindowSidebarAndTabSwitches)

@@ -1,11 +1,15 @@
+// The scan against real sockets of the test's own and real processes that hold them.
+#include "ListenerInventory.h"
 #include "PortScanner.h"
-#include "PortScannerParsing.h"
 #include "Printing.h"
+#include "TestSockets.h"
+#include "TestSupport.h"
 #include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,7 +18,9 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,36 +28,7 @@ extern char** environ;
 
 namespace {
 
-// Sockets of one test, closed at its end.
-struct Sockets {
-    std::vector<int> fds;
-    ~Sockets()
-    {
-        for (int fd : fds)
-            ::close(fd);
-    }
-
-    // A socket bound to an ephemeral port of the loopback (or, for IPv6, the wildcard) address;
-    // listening when it is TCP. Returns {fd, port}; port 0 when that failed.
-    std::pair<int, int> open(int domain, int type)
-    {
-        const int fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return {-1, 0};
-        fds.push_back(fd);
-        sockaddr_storage address{};
-        address.ss_family = static_cast<sa_family_t>(domain);
-        if (domain == AF_INET)
-            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = domain == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            (type == SOCK_STREAM && ::listen(fd, 4) != 0))
-            return {fd, 0};
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        return {fd, ntohs(domain == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&address)->sin_port)};
-    }
-};
+const qint32 self = static_cast<qint32>(::getpid());
 
 bool connectTo(int fd, int port)
 {
@@ -60,6 +37,14 @@ bool connectTo(int fd, int port)
     peer.sin_port = htons(static_cast<uint16_t>(port));
     peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+QList<ServicePort> recordsOf(const QList<ServicePort>& ports, qint32 pid)
+{
+    QList<ServicePort> found;
+    std::copy_if(ports.begin(), ports.end(), std::back_inserter(found),
+                 [&](const ServicePort& p) { return p.pid == pid; });
+    return found;
 }
 
 std::optional<ServicePort> find(const QList<ServicePort>& ports, qint32 pid, qint64 port,
@@ -72,12 +57,18 @@ std::optional<ServicePort> find(const QList<ServicePort>& ports, qint32 pid, qin
     return std::nullopt;
 }
 
-// Starts /bin/sleep in a directory, holding a copy of the given socket.
-pid_t sleeperIn(const QString& directory, int socket)
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Starts /bin/sleep in a directory given by its bytes, holding a copy of the given socket.
+pid_t sleeperIn(const QByteArray& directory, int socket)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, QFile::encodeName(directory).constData());
+    posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
     posix_spawn_file_actions_adddup2(&actions, socket, 9); // the copy is not close-on-exec
     char path[] = "/bin/sleep", seconds[] = "60";
     char* argv[] = {path, seconds, nullptr};
@@ -90,15 +81,22 @@ pid_t sleeperIn(const QString& directory, int socket)
 
 } // namespace
 
-TEST(PortScanLive, FindsTheTestsOwnListenersButNoConnectedSockets)
+TEST(PortScanLive, ListsListenersWithTheirProcessButNoConnectedSockets)
 {
-    Sockets sockets;
-    const auto [tcp4, tcp4Port] = sockets.open(AF_INET, SOCK_STREAM);
-    const auto [tcp6, tcp6Port] = sockets.open(AF_INET6, SOCK_STREAM); // 0 without IPv6
-    const auto [udp, udpPort] = sockets.open(AF_INET, SOCK_DGRAM);
-    const auto [connectedUdp, connectedUdpPort] = sockets.open(AF_INET, SOCK_DGRAM);
-    ASSERT_TRUE(tcp4Port && udpPort && connectedUdpPort);
-    ASSERT_TRUE(connectTo(connectedUdp, udpPort));
+    TestSockets sockets;
+    const auto [tcp4, tcp4Port] = sockets.open(AF_INET, SOCK_STREAM, true);
+    // The same port on IPv6 in the same process adds no row: the lower descriptor's address shows.
+    const auto sameOn6 = sockets.open(AF_INET6, SOCK_STREAM, true, tcp4Port, true).second;
+    const auto dualStack = sockets.open(AF_INET6, SOCK_STREAM, false).second;
+    const auto v6only = sockets.open(AF_INET6, SOCK_STREAM, true, 0, true).second;
+    const auto [udp4, udp4Port] = sockets.open(AF_INET, SOCK_DGRAM, false);
+    const auto udp6 = sockets.open(AF_INET6, SOCK_DGRAM, true).second;
+    // TCP and UDP on one port are two rows, TCP first.
+    const auto udpOnTcpPort = sockets.open(AF_INET, SOCK_DGRAM, true, tcp4Port).second;
+    const auto [connectedUdp, connectedUdpPort] = sockets.open(AF_INET, SOCK_DGRAM, true);
+    ASSERT_TRUE(tcp4Port && udp4Port && connectedUdpPort && udpOnTcpPort);
+    const bool ipv6 = dualStack && v6only && udp6 && sameOn6;
+    ASSERT_TRUE(connectTo(connectedUdp, udp4Port));
     const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockets.fds.push_back(client);
     ASSERT_TRUE(connectTo(client, tcp4Port));
@@ -106,100 +104,161 @@ TEST(PortScanLive, FindsTheTestsOwnListenersButNoConnectedSockets)
     socklen_t length = sizeof local;
     ::getsockname(client, reinterpret_cast<sockaddr*>(&local), &length);
 
-    const auto ports = PortScanner::scan();
-    const qint32 self = static_cast<qint32>(::getpid());
-    QFile comm(QStringLiteral("/proc/self/comm"));
-    ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
-    const QString command = QString::fromUtf8(comm.readAll()).trimmed();
+    const PortScanner::ScanResult result = PortScanner::scanResult();
+    ASSERT_FALSE(result.error) << result.error->toStdString();
+    const QList<ServicePort> mine = recordsOf(result.ports, self);
 
-    const auto listener = find(ports, self, tcp4Port, "TCP");
-    ASSERT_TRUE(listener);
-    EXPECT_EQ(listener->address, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(listener->command, command);
-    EXPECT_EQ(listener->user, Platform::loginName());
-    EXPECT_EQ(listener->workingDir, QFileInfo(QDir::currentPath()).canonicalFilePath());
-    EXPECT_FALSE(listener->appName.has_value());
-    const auto datagram = find(ports, self, udpPort, "UDP");
-    ASSERT_TRUE(datagram);
-    EXPECT_EQ(datagram->address, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(datagram->workingDir, listener->workingDir);
-    if (tcp6Port) {
-        EXPECT_EQ(find(ports, self, tcp6Port, "TCP").value_or(ServicePort{}).address, "*");
+    using Row = std::tuple<qint64, QString, QString>;
+    std::vector<Row> rows;
+    for (const ServicePort& p : mine)
+        rows.emplace_back(p.port, p.networkProtocol, p.address);
+    std::vector<Row> expected{
+        {tcp4Port, "TCP", "127.0.0.1"}, {tcp4Port, "UDP", "127.0.0.1"}, {udp4Port, "UDP", "*"}};
+    if (ipv6) {
+        expected.insert(expected.end(),
+                        {{dualStack, "TCP", "*"}, {v6only, "TCP", "::1"}, {udp6, "UDP", "::1"}});
     }
-
-    EXPECT_FALSE(find(ports, self, connectedUdpPort, "UDP"));
-    EXPECT_FALSE(find(ports, self, ntohs(local.sin_port), "TCP"));
-    EXPECT_EQ(std::count_if(ports.begin(), ports.end(), [&](auto& p) { return p.pid == self; }),
-              tcp6Port ? 3 : 2);
-    EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), [](auto& a, auto& b) {
+    std::sort(expected.begin(), expected.end());
+    std::vector<Row> sortedRows = rows;
+    std::sort(sortedRows.begin(), sortedRows.end());
+    EXPECT_EQ(sortedRows, expected);
+    EXPECT_FALSE(find(result.ports, self, connectedUdpPort, "UDP"));
+    EXPECT_FALSE(find(result.ports, self, ntohs(local.sin_port), "TCP"));
+    EXPECT_TRUE(std::is_sorted(result.ports.begin(), result.ports.end(), [](auto& a, auto& b) {
         return a.port < b.port || (a.port == b.port && a.networkProtocol < b.networkProtocol);
     }));
+
+    // What the records tell of this process.
+    QStringList arguments;
+    for (const QByteArray& argument : readAll("/proc/self/cmdline").split('\0'))
+        arguments.append(QString::fromUtf8(argument));
+    arguments.removeLast();
+    const ServicePort& any = mine.first();
+    EXPECT_EQ(any.command, QString::fromUtf8(readAll("/proc/self/comm").trimmed()));
+    EXPECT_EQ(any.user, Platform::loginName());
+    EXPECT_EQ(any.commandLine, arguments.join(' '));
+    EXPECT_EQ(any.startTime, Platform::processStartTime(self));
+    EXPECT_TRUE(any.startTime.has_value());
+    EXPECT_EQ(any.workingDir, QFileInfo(QDir::currentPath()).canonicalFilePath());
+    EXPECT_FALSE(any.appName.has_value());
+    EXPECT_FALSE(any.service.has_value());
 }
 
-TEST(PortScanLive, ChildrenShowTheirOwnWorkingDirectoryEvenWithoutLocale)
+TEST(PortScanLive, EveryProcessHoldingAnInheritedSocketHasItsRowAndItsOwnDirectory)
 {
-    // Under the C locale lsof escapes every non-ASCII byte of a path.
-    const QByteArray savedLocale = qgetenv("LC_ALL");
-    qputenv("LC_ALL", "C");
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    Sockets sockets;
-    const auto [shared, port] = sockets.open(AF_INET, SOCK_STREAM);
+    TestSockets sockets;
+    const auto [shared, port] = sockets.open(AF_INET, SOCK_STREAM, true);
     ASSERT_GT(port, 0);
 
-    std::vector<std::pair<pid_t, QString>> children;
-    for (const QString& name : {QStringLiteral("plain"), QStringLiteral("中文 目录"),
-                                QStringLiteral("back\\slash\ttab")}) {
-        ASSERT_TRUE(QDir(root.path()).mkpath(name));
-        children.emplace_back(sleeperIn(root.filePath(name), shared),
-                              QFileInfo(root.filePath(name)).canonicalFilePath());
+    // Directory names are whatever their makers chose: bytes that are not UTF-8, a character that
+    // turns the text around it, a tab.
+    const QByteArray base = QFile::encodeName(QFileInfo(root.path()).canonicalFilePath());
+    const std::vector<std::pair<QByteArray, QString>> folders{
+        {"plain", "plain"},
+        {"中文 目录", "中文 目录"},
+        {"bad\xff\xfe", "bad\\xFF\\xFE"},
+        {"ev\xe2\x80\xaename\tx", QString::fromUtf8("ev\xe2\x80\xaename\tx")}};
+    std::vector<pid_t> children;
+    for (const auto& [name, shown] : folders) {
+        const QByteArray path = base + '/' + name;
+        ASSERT_EQ(::mkdir(path.constData(), 0700), 0);
+        children.push_back(sleeperIn(path, shared));
+        ASSERT_GT(children.back(), 0);
     }
-    const auto ports = PortScanner::scan();
-    qputenv("LC_ALL", savedLocale);
-    for (const auto& [pid, directory] : children) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        const auto record = find(ports, pid, port, "TCP");
-        ASSERT_TRUE(record) << directory.toStdString();
-        EXPECT_EQ(record->command, QStringLiteral("sleep"));
-        EXPECT_EQ(record->workingDir, directory);
+    // Spawned children run their program once their name is sleep.
+    for (const pid_t child : children) {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return readAll(QStringLiteral("/proc/%1/comm").arg(child)) == "sleep\n"; }));
+    }
+    ListenerInventory inventory;
+    const auto ports = inventory.scan().value_or(PortScanner::ScanResult{}).ports;
+    // It keeps where each socket was held, for a later scan to look there first.
+    struct stat socketFile {};
+    ASSERT_EQ(::fstat(shared, &socketFile), 0);
+    const auto holders = inventory.holders().value(socketFile.st_ino);
+    EXPECT_TRUE(holders.contains(Platform::SocketHolder{self, shared}));
+    for (const pid_t child : children) {
+        EXPECT_TRUE(holders.contains(Platform::SocketHolder{child, 9}));
+        EXPECT_EQ(Platform::socketInode({child, 9}), socketFile.st_ino);
+        EXPECT_EQ(inventory.processes().value(child).arguments,
+                  (QByteArrayList{"/bin/sleep", "60"}));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        EXPECT_EQ(Platform::socketInode({child, 9}), std::nullopt);
+    }
+
+    EXPECT_TRUE(find(ports, self, port, "TCP"));
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const auto record = find(ports, children[i], port, "TCP");
+        ASSERT_TRUE(record) << folders[i].first.toStdString();
+        EXPECT_EQ(record->command, "sleep");
+        EXPECT_EQ(record->commandLine, "/bin/sleep 60");
+        EXPECT_EQ(record->workingDir, QString::fromUtf8(base) + '/' + folders[i].second);
+        // The directory is opened by its real bytes, which only the undecodable one carries.
+        EXPECT_EQ(record->workingDirPath(), base + '/' + folders[i].first);
+        EXPECT_EQ(record->workingDirBytes.has_value(), i == 2);
     }
 }
 
-TEST(PortScanLive, ToolRunsThroughThePlatformPath)
+TEST(PortScanLive, ThousandsOfSocketsInOneProcess)
 {
-    // A stand-in for lsof that records its arguments shows the directory query's shape.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString log = dir.filePath(QStringLiteral("calls"));
-    QFile script(dir.filePath(QStringLiteral("lsof")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\nprintf 'p12\\nn/srv/twelve\\n'\n")
-                     .arg(log)
-                     .toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    Platform::testing::setLsofPath(script.fileName());
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit saved = limit;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < 4000)
+        GTEST_SKIP() << "too few descriptors allowed";
+    {
+        TestSockets sockets;
+        QSet<qint64> opened;
+        for (int i = 0; i < 3000; ++i)
+            opened.insert(sockets.open(AF_INET, SOCK_STREAM, true).second);
+        ASSERT_FALSE(opened.contains(0));
+        QSet<qint64> listed;
+        for (const ServicePort& p : recordsOf(PortScanner::scan(), self))
+            listed.insert(p.port);
+        EXPECT_EQ(listed, opened);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+}
 
-    auto records = [](std::initializer_list<qint32> pids) {
-        QList<ServicePort> ports;
-        for (qint32 pid : pids)
-            ports.append(ServicePort{{}, 80, "TCP", "*", pid, "", "", {}, {}, {}});
-        return ports;
-    };
-    QList<ServicePort> orphans = records({0, -4});
-    PortScanner::detail::enrichWithWorkingDir(orphans);
-    EXPECT_FALSE(QFile::exists(log)); // nothing to ask about: no run
-    QList<ServicePort> ports = records({12, 13, 12, 0, -4, 12});
-    PortScanner::detail::enrichWithWorkingDir(ports);
-    for (const auto& port : ports)
-        EXPECT_EQ(port.workingDir,
-                  port.pid == 12 ? std::optional<QString>("/srv/twelve") : std::nullopt);
-    QFile calls(log);
-    ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
-    EXPECT_EQ(calls.readAll(), QByteArray("-a -d cwd -p 12,13 -Fpn\n"));
+// Run as root: a scan by "nobody" cannot look into the processes of root, and the reverse can.
+TEST(PortScanLive, AnotherUsersListenerIsListedWithItsOwnerButWithoutItsProcess)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of another user";
+    TestSockets sockets;
+    const int port = sockets.open(AF_INET, SOCK_STREAM, true).second;
+    ASSERT_GT(port, 0);
 
-    Platform::testing::setLsofPath(QStringLiteral("/nonexistent/lsof"));
-    EXPECT_TRUE(PortScanner::scan().isEmpty());
-    Platform::testing::setLsofPath(std::nullopt);
+    const HelperRun run = runHelper({QStringLiteral("scan-as-nobody")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    const QStringList helper = lines.takeFirst().split(' ');
+    ASSERT_EQ(helper.size(), 2);
+    EXPECT_TRUE(lines.contains(QStringLiteral("%1 TCP 0 root ").arg(port)))
+        << run.out.toStdString();
+    EXPECT_TRUE(
+        lines.contains(QStringLiteral("%1 TCP %2 nobody stores_helper").arg(helper[1], helper[0])))
+        << run.out.toStdString();
+    for (const QString& line : lines)
+        EXPECT_FALSE(line.contains(QStringLiteral(" %1 ").arg(self))) << line.toStdString();
+
+    // A process of nobody's whose /proc folder belongs to root (it is not dumpable): its user is
+    // still nobody.
+    QProcess listener;
+    listener.start(QStringLiteral(STORES_HELPER), {QStringLiteral("listen-as-nobody")});
+    ASSERT_TRUE(listener.waitForReadyRead(10000));
+    const qint64 nobodysPort = listener.readLine().trimmed().toLongLong();
+    const auto record =
+        find(PortScanner::scan(), static_cast<qint32>(listener.processId()), nobodysPort, "TCP");
+    listener.kill();
+    listener.waitForFinished();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->user, "nobody");
+    EXPECT_EQ(record->command, "stores_helper");
 }

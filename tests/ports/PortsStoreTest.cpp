@@ -2,6 +2,7 @@
 #include "PortScanner.h"
 #include "Stores.h"
 #include "TestSupport.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -134,7 +136,7 @@ TEST(PortsStoreKill, KillManyReportsEveryFailureOnItsOwnLineAndRefreshes)
         runHelper({QStringLiteral("kill-many"), QString::number(foreign.processId())});
     ASSERT_FALSE(run.crashed) << run.err.toStdString();
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    ASSERT_EQ(lines.size(), 5) << run.out.toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("loading=1 live-signal=%1").arg(SIGTERM));
     EXPECT_EQ(lines[1], QStringLiteral("端口 3001（旧应用）：进程不存在（可能已退出）。"));
     EXPECT_EQ(lines[2], QStringLiteral("端口 3002（foreign）：权限不足：该进程可能属于其他用户或"
@@ -142,15 +144,54 @@ TEST(PortsStoreKill, KillManyReportsEveryFailureOnItsOwnLineAndRefreshes)
     // Identifier 0 is refused rather than sent to the caller's process group.
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("端口 3003（zero）：")));
     EXPECT_GT(lines[3].size(), QStringLiteral("端口 3003（zero）：").size());
+    // The name shows its direction override as an escape.
+    EXPECT_EQ(lines[4],
+              QStringLiteral("端口 3004（ev\\u202Ename）：进程号已被其他进程复用（原进程已"
+                             "退出）：未发送任何信号。"));
     EXPECT_EQ(foreign.state(), QProcess::Running);
     foreign.kill();
     foreign.waitForFinished();
 }
 
+TEST(PortsStoreRefresh, AScanThatCannotListTheSocketsKeepsTheRowsAndSaysWhy)
+{
+    PortsStore store;
+    const QList<ServicePort> earlier{record(80, "nginx")};
+    store.setPorts(earlier);
+    Platform::testing::setSocketTableFault(EPERM);
+    EXPECT_EQ(PortScanner::scanResult().error,
+              QStringLiteral("netlink sock_diag: ") + QString::fromLocal8Bit(std::strerror(EPERM)));
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    Platform::testing::setSocketTableFault(std::nullopt);
+    EXPECT_EQ(store.ports(), earlier);
+    EXPECT_EQ(store.lastError(), QStringLiteral("无法列出监听端口：netlink sock_diag: ") +
+                                     QString::fromLocal8Bit(std::strerror(EPERM)));
+
+    // Once the sockets can be listed again, the table follows them and the failure goes.
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    EXPECT_NE(store.ports(), earlier);
+    EXPECT_EQ(store.lastError(), std::nullopt);
+}
+
+TEST(PortsStoreKill, AServiceWhoseManagerCannotBeReachedSaysSoInTheBanner)
+{
+    PortsStore store;
+    ServicePort port = record(5432, "postgres");
+    port.service = ServiceUnit{QStringLiteral("postgresql.service"), ServiceUnit::Manager::user,
+                               QStringLiteral("unix:path=/nonexistent/bus"), true};
+    store.stopService(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.lastError().has_value(); }, 10000));
+    EXPECT_TRUE(store.lastError()->startsWith(QStringLiteral("[postgresql.service] ")));
+    EXPECT_GT(store.lastError()->size(), QStringLiteral("[postgresql.service] ").size());
+    EXPECT_FALSE(store.isLoading());
+}
+
 TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
 {
     PortsStore store;
-    const QList<ServicePort> records{
+    QList<ServicePort> records{
         record(80, "nginx"),
         record(443, "caddy"),
         record(1080, "socks"),
@@ -163,6 +204,7 @@ TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
         record(6000, "plain", "127.0.0.1", std::nullopt, QString()),
         record(8443, "srv", "*", QDir::homePath() + QStringLiteral("/proj-x")),
     };
+    records[1].commandLine = QStringLiteral("/usr/bin/caddy run --config /etc/Caddyfile");
     store.setPorts(records);
     EXPECT_EQ(store.filtered(), records);
 
@@ -185,6 +227,7 @@ TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
         {"/proj-x", {8443}},
         {"4242", {}}, // nor the process identifier, the user or the protocol
         {"tcp", {}},
+        {"caddyfile", {443}}, // the command line counts too
     };
     for (const auto& c : cases) {
         store.setFilter(c.filter);

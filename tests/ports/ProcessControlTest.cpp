@@ -1,5 +1,6 @@
 #include "ProcessControl.h"
 #include "Printing.h"
+#include "platform/Platform.h"
 
 #include <QFileInfo>
 
@@ -56,6 +57,32 @@ TEST(ProcessControl, SignalsRealChildrenAndWordsTheirAbsence)
     }
     EXPECT_EQ(ProcessControl::failureMessage(EINVAL),
               QStringLiteral("终止失败：") + QString::fromLocal8Bit(std::strerror(EINVAL)));
+}
+
+TEST(ProcessControl, AGuardedKillSignalsOnlyTheProcessThatStartedAtTheGivenTime)
+{
+    const QString reused =
+        QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。");
+    const pid_t child = startSleeper();
+    ASSERT_GT(child, 0);
+    const auto started = Platform::processStartTime(child);
+    ASSERT_TRUE(started);
+
+    // A record made of an earlier process with this pid: nothing reaches the one there now.
+    EXPECT_EQ(ProcessControl::killGuarded(child, *started - 1, true),
+              (ProcessControl::Result{false, reused}));
+    ServicePort record;
+    record.pid = child;
+    record.startTime = *started + 1;
+    EXPECT_EQ(ProcessControl::kill(record, true), (ProcessControl::Result{false, reused}));
+    EXPECT_TRUE(stillRunning(child));
+
+    record.startTime = started;
+    EXPECT_EQ(ProcessControl::kill(record, false), (ProcessControl::Result{true, QString()}));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(ProcessControl::kill(record, false), (ProcessControl::Result{false, noSuchProcess}));
 }
 
 TEST(ProcessControl, RefusesIdentifiersThatAddressGroups)

@@ -1,13 +1,15 @@
 #include "PortScannerParsing.h"
 #include "Printing.h"
-#include "platform/Platform.h"
 #include "RunningAppsLinuxParsing.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace Platform::detail;
 
@@ -23,13 +25,14 @@ bool writeFile(const QString& path, const QByteArray& contents)
 const QString userSlice =
     QStringLiteral("/user.slice/user-1000.slice/user@1000.service/app.slice/");
 
-// One process of a /proc-shaped fixture folder: its cgroup file and stat line.
-void addProcess(const QString& proc, qint32 pid, qint32 parent, const QString& cgroup)
+// A process as the /proc readers give it: its cgroup file and its parent.
+Platform::ProcessFacts process(qint32 pid, qint32 parent, const QString& cgroup)
 {
-    const QString folder = proc + QLatin1Char('/') + QString::number(pid);
-    writeFile(folder + "/cgroup", "1:name=systemd:/\n0::" + cgroup.toUtf8() + "\n");
-    writeFile(folder + "/stat",
-              QByteArray::number(pid) + " (a (b) c) S " + QByteArray::number(parent) + " 1 1\n");
+    Platform::ProcessFacts facts;
+    facts.pid = pid;
+    facts.parentPid = parent;
+    facts.cgroups = "1:name=systemd:/\n0::" + cgroup.toUtf8() + "\n";
+    return facts;
 }
 
 } // namespace
@@ -65,8 +68,6 @@ TEST(RunningApps, ApplicationUnitsNameDesktopIds)
         (ApplicationUnit{"1:name=systemd", userSlice + "app-gnome-org.foo.Bar-9.scope",
                          "org.foo.Bar"}));
     EXPECT_EQ(applicationUnit(u"0::/system.slice/ssh.service\n"), std::nullopt);
-    EXPECT_EQ(parentPidFromStat("812 (my (odd) cmd) S 77 812"), 77);
-    EXPECT_EQ(parentPidFromStat("812 (cmd"), std::nullopt);
 }
 
 TEST(RunningApps, DesktopEntryReader)
@@ -85,7 +86,7 @@ TEST(RunningApps, DesktopEntryReader)
     EXPECT_EQ(parseDesktopEntry("[Desktop Action x]\nName=y\n", {}), std::nullopt);
 }
 
-TEST(RunningApps, RegistryCountsOnlyTheLeadingProcessOfAUnit)
+TEST(RunningApps, OnlyTheProcessThatLeadsAUnitIsTheApplication)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -95,69 +96,63 @@ TEST(RunningApps, RegistryCountsOnlyTheLeadingProcessOfAUnit)
                   "[Desktop Entry]\nName=Terminal\nName[zh_CN]=终端\nIcon=org.gnome.Terminal\n"));
     ASSERT_TRUE(writeFile(apps + "/org/example/Tool.desktop",
                           "[Desktop Entry]\nName=Tool\nIcon=/opt/t.png\n"));
-    const QString terminal = userSlice + "app-org.gnome.Terminal.slice";
-    addProcess(proc, 900, 1, "/user.slice/user-1000.slice/user@1000.service/init.scope");
-    addProcess(proc, 1200, 900, terminal + "/gnome-terminal-server.service"); // leads the slice
-    addProcess(proc, 1300, 1200, terminal + "/vte-spawn-1.scope");            // its shell
-    addProcess(proc, 1500, 900, userSlice + "app-gnome-org\\x2dexample\\x2dTool-12.scope");
-    addProcess(proc, 1600, 900, userSlice + "app-gnome-org.missing.App-3.scope");
-    addProcess(proc, 1700, 900, "/system.slice/cron.service");
+    ASSERT_TRUE(
+        writeFile(apps + "/org.ex.Gone.desktop", "[Desktop Entry]\nName=Gone\nHidden=true\n"));
+    // The user manager, a parent that is not among the processes asked about: read from /proc.
+    ASSERT_TRUE(writeFile(proc + "/900/cgroup",
+                          "0::/user.slice/user-1000.slice/user@1000.service/init.scope\n"));
 
-    const auto registry = runningApplicationsIn(proc, {apps}, {"zh_CN", "zh"});
-    std::vector<
-        std::tuple<qint32, std::optional<QString>, std::optional<QString>, std::optional<QString>>>
+    const QString terminal = userSlice + "app-org.gnome.Terminal.slice";
+    const QList<Platform::ProcessFacts> processes{
+        process(1200, 900, terminal + "/gnome-terminal-server.service"), // leads the slice
+        process(1300, 1200, terminal + "/vte-spawn-1.scope"),            // its shell
+        process(1500, 900, userSlice + "app-gnome-org\\x2dexample\\x2dTool-12.scope"),
+        process(1600, 900, userSlice + "app-gnome-org.missing.App-3.scope"),
+        process(1650, 900, userSlice + "app-gnome-org.ex.Gone-4.scope"),
+        process(1700, 900, "/system.slice/cron.service")};
+    const auto registry = runningApplicationsAmong(proc, processes, {apps}, {"zh_CN", "zh"});
+    std::map<qint32,
+             std::tuple<std::optional<QString>, std::optional<QString>, std::optional<QString>>>
         seen;
     for (const auto& app : registry)
-        seen.emplace_back(app.pid, app.localizedName, app.bundleIdentifier, app.iconName);
-    EXPECT_EQ(seen, (decltype(seen){{1200, "终端", "org.gnome.Terminal", "org.gnome.Terminal"},
-                                    {1500, "Tool", "org-example-Tool", "/opt/t.png"},
-                                    {1600, std::nullopt, "org.missing.App", std::nullopt}}));
-    EXPECT_EQ(runningApplicationIn(proc, 1300, {apps}, {}), std::nullopt);
-    EXPECT_EQ(runningApplicationIn(proc, 1200, {apps}, {})->localizedName, "Terminal");
+        seen[app.pid] = {app.localizedName, app.bundleIdentifier, app.iconName};
+    EXPECT_EQ(seen, (decltype(seen){{1200, {"终端", "org.gnome.Terminal", "org.gnome.Terminal"}},
+                                    {1500, {"Tool", "org-example-Tool", "/opt/t.png"}},
+                                    {1600, {std::nullopt, "org.missing.App", std::nullopt}},
+                                    {1650, {std::nullopt, "org.ex.Gone", std::nullopt}}}));
 
-    // A record of the leading process takes the application's name; its child's does not.
+    // A record of the leading process takes the application's name and icon; its child's does not.
     QList<ServicePort> ports{
         ServicePort{{}, 8080, "TCP", "*", 1200, "gnome-terminal-", "", {}, {}, {}},
         ServicePort{{}, 8081, "TCP", "*", 1300, "bash", "", {}, {}, {}}};
     PortScanner::detail::applyRunningApps(ports, registry);
     EXPECT_EQ(ports[0].displayName(), "终端");
-    EXPECT_EQ(ports[0].bundleID, "org.gnome.Terminal");
+    EXPECT_EQ(ports[0].iconName, "org.gnome.Terminal");
     EXPECT_EQ(ports[1].displayName(), "bash");
     EXPECT_EQ(ports[1].bundleID, std::nullopt);
 }
 
-TEST(RunningApps, InstalledApplicationsComeFromTheXdgDataFolders)
+TEST(RunningApps, DesktopEntriesComeFromTheXdgDataFolders)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString home = dir.filePath("home"), first = dir.filePath("first"),
                   second = dir.filePath("second");
-    ASSERT_TRUE(writeFile(second + "/applications/org.ex.Editor.desktop",
-                          "[Desktop Entry]\nIcon=second\n"));
-    ASSERT_TRUE(
-        writeFile(first + "/applications/org.ex.Editor.desktop", "[Desktop Entry]\nIcon=first\n"));
-    ASSERT_TRUE(
-        writeFile(second + "/applications/org.ex.Gone.desktop", "[Desktop Entry]\nName=Gone\n"));
-    ASSERT_TRUE(
-        writeFile(home + "/applications/org.ex.Gone.desktop", "[Desktop Entry]\nHidden=true\n"));
+    ASSERT_TRUE(writeFile(second + "/applications/org.ex.Editor.desktop", "[Desktop Entry]\n"));
+    ASSERT_TRUE(writeFile(first + "/applications/org.ex.Editor.desktop", "[Desktop Entry]\n"));
     ASSERT_TRUE(writeFile(second + "/applications/kde/org.kde.Thing.desktop", "[Desktop Entry]\n"));
     qputenv("XDG_DATA_HOME", home.toUtf8());
     qputenv("XDG_DATA_DIRS", (first + ":relative/ignored:" + second).toUtf8());
 
-    EXPECT_EQ(applicationFolders(), (QStringList{home + "/applications", first + "/applications",
-                                                 second + "/applications"}));
-    auto installed = [](const QString& id) {
-        const auto app = Platform::installedApplication(id);
-        return app ? std::optional(std::pair(app->path, app->iconName)) : std::nullopt;
-    };
-    EXPECT_EQ(installed("org.ex.Editor"), std::pair(first + "/applications/org.ex.Editor.desktop",
-                                                    std::optional<QString>("first")));
-    EXPECT_EQ(
-        installed("kde-org.kde.Thing"),
-        std::pair(second + "/applications/kde/org.kde.Thing.desktop", std::optional<QString>()));
-    for (const char* absent :
-         {"org.ex.Gone", "org.ex.Missing", "", "../applications/org.ex.Editor"})
-        EXPECT_EQ(installed(absent), std::nullopt) << absent;
+    const QStringList folders = applicationFolders();
+    EXPECT_EQ(folders, (QStringList{home + "/applications", first + "/applications",
+                                    second + "/applications"}));
+    EXPECT_EQ(findDesktopFile("org.ex.Editor", folders),
+              first + "/applications/org.ex.Editor.desktop");
+    EXPECT_EQ(findDesktopFile("kde-org.kde.Thing", folders),
+              second + "/applications/kde/org.kde.Thing.desktop");
+    for (const char* absent : {"org.ex.Missing", "", "../applications/org.ex.Editor"})
+        EXPECT_EQ(findDesktopFile(absent, folders), std::nullopt) << absent;
 
     qunsetenv("XDG_DATA_HOME");
     qunsetenv("XDG_DATA_DIRS");

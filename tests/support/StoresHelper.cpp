@@ -1,8 +1,9 @@
 // A child process for the stores tests: runs of the program that keep settings between them,
-// a process that listens on a port, a process that ends while scans run, and an unprivileged
-// process that terminates processes of its own and of another user.
+// a process that listens on a port, a process that ends while scans run, and unprivileged
+// processes that terminate processes of their own and of another user, listen, or scan.
 
 #include "AppSettings.h"
+#include "PortScanner.h"
 #include "ProcessControl.h"
 #include "Stores.h"
 
@@ -14,6 +15,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,19 +41,63 @@ QList<CommonPort> numbered(int count, const QString& note)
     return ports;
 }
 
-int listen()
+bool dropToNobody()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    return ::setgid(65534) == 0 && ::setuid(65534) == 0;
+}
+
+// A TCP socket listening on an ephemeral loopback port (or the given one); its port, or 0.
+int openListener(int fd, quint16 port = 0)
+{
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+// Listens, prints the port and waits to be ended. As nobody, it also keeps others out of its
+// memory, as daemons that change their user often are made to: its /proc folder then belongs to
+// root.
+int listenUntilEnded(bool asNobody, quint16 port)
+{
+    if (asNobody && (!dropToNobody() || ::prctl(PR_SET_DUMPABLE, 0) != 0))
+        return 2;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int bound = openListener(fd, port);
+    if (bound == 0)
         return 1;
-    print(QString::number(ntohs(address.sin_port)));
+    print(QString::number(bound));
     for (;;)
         ::pause();
+}
+
+// Scans as nobody, with a listener of its own: prints its pid and port, then one line per record
+// ("port protocol pid user command", and the container when there is one), or the scan's error.
+int scanAsNobody(int argc, char** argv)
+{
+    if (!dropToNobody())
+        return 2;
+    QCoreApplication app(argc, argv);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    print(QStringLiteral("%1 %2").arg(::getpid()).arg(openListener(fd)));
+    const PortScanner::ScanResult result = PortScanner::scanResult();
+    if (result.error)
+        print(*result.error);
+    for (const ServicePort& p : result.ports)
+        print(QStringLiteral("%1 %2 %3 %4 %5")
+                  .arg(p.port)
+                  .arg(p.networkProtocol)
+                  .arg(p.pid)
+                  .arg(p.user, p.command) +
+              (p.container ? QLatin1Char(' ') + p.container->displayName() : QString()));
+    return 0;
 }
 
 pid_t sleeper()
@@ -69,7 +115,7 @@ pid_t sleeper()
 int killManyUnprivileged(int argc, char** argv)
 {
     ::setsid();
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+    if (!dropToNobody())
         return 2;
     const pid_t live = sleeper();
     const pid_t gone = ::fork();
@@ -87,10 +133,13 @@ int killManyUnprivileged(int argc, char** argv)
     };
     ServicePort exited = record(3001, gone, QStringLiteral("gone"));
     exited.appName = QStringLiteral("旧应用");
+    // A record of the live process that another process with its pid would have left.
+    ServicePort reused = record(3004, live, QStringLiteral("ev\u202Ename"));
+    reused.startTime = 1;
     PortsStore store;
     store.killMany({record(3000, live, QStringLiteral("live")), exited,
                     record(3002, QString::fromLatin1(argv[2]).toInt(), QStringLiteral("foreign")),
-                    record(3003, 0, QStringLiteral("zero"))},
+                    record(3003, 0, QStringLiteral("zero")), reused},
                    false);
     const bool loading = store.isLoading();
     while (store.isLoading())
@@ -147,7 +196,11 @@ int main(int argc, char** argv)
         }
     }
     if (mode == QLatin1String("listen"))
-        return listen();
+        return listenUntilEnded(false, argc > 2 ? QString::fromLatin1(argv[2]).toUShort() : 0);
+    if (mode == QLatin1String("listen-as-nobody"))
+        return listenUntilEnded(true, 0);
+    if (mode == QLatin1String("scan-as-nobody"))
+        return scanAsNobody(argc, argv);
     if (mode == QLatin1String("kill-many") && argc == 3)
         return killManyUnprivileged(argc, argv);
     if (mode == QLatin1String("exit-mid-scan"))

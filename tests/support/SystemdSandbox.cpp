@@ -1,7 +1,7 @@
 #include "SystemdSandbox.h"
 
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,6 +114,34 @@ void removeCgroup(const QString& directory)
 
 std::atomic<int> sandboxCount{0};
 
+const QString subtreePrefix = QStringLiteral("kestrow-test-");
+
+// Kills what is left in a subtree and removes it.
+void clearSubtree(const QString& directory)
+{
+    writeText(directory + QStringLiteral("/cgroup.kill"), "1");
+    QDeadlineTimer deadline(5000);
+    while (isPopulated(directory) && !deadline.hasExpired())
+        QThread::msleep(20);
+    removeCgroup(directory);
+}
+
+// Subtrees of earlier test programs that died before they could stop their manager: named after
+// a test process that no longer exists. Their managers died with those programs (parent-death
+// signal); whatever the managers had started is still in there.
+void clearAbandonedSubtrees(const QString& cgroupRoot)
+{
+    const QStringList names =
+        QDir(cgroupRoot).entryList({subtreePrefix + QLatin1Char('*')}, QDir::Dirs);
+    for (const QString& name : names) {
+        const QString owner = name.mid(subtreePrefix.size()).section(u'-', 0, 0);
+        bool numeric = false;
+        owner.toInt(&numeric);
+        if (numeric && !QFileInfo::exists(QStringLiteral("/proc/") + owner))
+            clearSubtree(cgroupRoot + QLatin1Char('/') + name);
+    }
+}
+
 } // namespace
 
 std::optional<QString> SystemdSandbox::unavailableReason()
@@ -136,7 +165,9 @@ SystemdSandbox::SystemdSandbox()
     }
     const int serial = ++sandboxCount;
     m_cgroupRoot = *cgroup2Root();
-    m_cgroup = QStringLiteral("/kestrow-test-%1-%2").arg(::getpid()).arg(serial);
+    clearAbandonedSubtrees(m_cgroupRoot);
+    m_cgroup =
+        QLatin1Char('/') + subtreePrefix + QStringLiteral("%1-%2").arg(::getpid()).arg(serial);
     m_ownCgroupBefore = cgroupOf(QStringLiteral("self"));
     m_connectionName = QStringLiteral("kestrow-sandbox-%1").arg(serial);
 
@@ -193,6 +224,7 @@ SystemdSandbox::SystemdSandbox()
         envp.push_back(variable.data());
     envp.push_back(nullptr);
 
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         m_error = QStringLiteral("fork failed");
@@ -200,6 +232,10 @@ SystemdSandbox::SystemdSandbox()
         return;
     }
     if (child == 0) {
+        // The manager dies with the test program (with the thread that starts it, in fact: start
+        // sandboxes on the main thread), even when that program crashes.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+            ::_exit(125);
         // Into the fresh subtree first: the namespace is rooted wherever the launcher is.
         const int procs = ::open(procsFile.constData(), O_WRONLY | O_CLOEXEC);
         if (procs < 0 || ::write(procs, "0", 1) != 1)
@@ -243,17 +279,16 @@ bool SystemdSandbox::waitUntilReady()
             QDBusConnection connection =
                 QDBusConnection::connectToBus(busAddress(), m_connectionName);
             if (connection.isConnected()) {
-                // A plain call: an interface object would introspect the manager, and Qt keeps
-                // what it learns for as long as the program runs.
-                QDBusMessage get = QDBusMessage::createMethodCall(
-                    QStringLiteral("org.freedesktop.systemd1"),
-                    QStringLiteral("/org/freedesktop/systemd1"),
-                    QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-                get << QStringLiteral("org.freedesktop.systemd1.Manager")
-                    << QStringLiteral("SystemState");
-                const QDBusReply<QVariant> state = connection.call(get);
-                if (state.isValid()) {
-                    const QString value = state.value().toString();
+                const QDBusMessage reply = connection.call(
+                    QDBusMessage::createMethodCall(
+                        QStringLiteral("org.freedesktop.systemd1"),
+                        QStringLiteral("/org/freedesktop/systemd1"),
+                        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"))
+                    << QStringLiteral("org.freedesktop.systemd1.Manager")
+                    << QStringLiteral("SystemState"));
+                if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+                    const QString value =
+                        reply.arguments().constFirst().value<QDBusVariant>().variant().toString();
                     if (value == QStringLiteral("running") || value == QStringLiteral("degraded"))
                         return true;
                 }
@@ -358,14 +393,9 @@ void SystemdSandbox::stop()
     m_running = false;
     if (!m_cgroup.isEmpty()) {
         const QString directory = m_cgroupRoot + m_cgroup;
-        if (QFileInfo::exists(directory)) {
-            // What the manager left behind (its bus, services of the tests) is all in its subtree.
-            writeText(directory + QStringLiteral("/cgroup.kill"), "1");
-            QDeadlineTimer deadline(5000);
-            while (isPopulated(directory) && !deadline.hasExpired())
-                QThread::msleep(20);
-            removeCgroup(directory);
-        }
+        // What the manager left behind (its bus, services of the tests) is all in its subtree.
+        if (QFileInfo::exists(directory))
+            clearSubtree(directory);
         m_cgroup.clear();
     }
     if (!m_base.isEmpty()) {

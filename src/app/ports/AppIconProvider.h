@@ -5,11 +5,11 @@
 
 #include <optional>
 
-// Finds the icon of the desktop application behind a process.
+// Finds the icon a desktop application's entry names.
 namespace AppIconProvider {
 
-// The running application's icon for this pid; else the installed application's icon for the
-// bundle identifier; else nothing.
-std::optional<QIcon> icon(const std::optional<QString>& bundleID, qint32 pid);
+// The icon for an entry's icon name: a name in the icon theme, or an absolute path of an image
+// file. Nothing for no name, or for a name that gives no image.
+std::optional<QIcon> icon(const std::optional<QString>& iconName);
 
 } // namespace AppIconProvider

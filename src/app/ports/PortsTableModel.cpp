@@ -1,6 +1,7 @@
 #include "PortsTableModel.h"
 
 #include "AppIconProvider.h"
+#include "SafeText.h"
 #include "Stores.h"
 #include "Style.h"
 #include "platform/Platform.h"
@@ -13,6 +14,17 @@
 #include <limits>
 
 namespace {
+
+// The application cell's tooltip: the command line, and the service the process runs in.
+QString applicationToolTip(const ServicePort& p)
+{
+    QStringList lines;
+    if (p.commandLine)
+        lines.append(SafeText::visible(*p.commandLine));
+    if (p.service)
+        lines.append(QStringLiteral("systemd 服务：") + SafeText::visible(p.service->name));
+    return lines.join(QLatin1Char('\n'));
+}
 
 // Qt collates the C locale by code points and then ignores numeric mode; sort as a real locale
 // would when the system names none.
@@ -45,7 +57,6 @@ PortsTableModel::PortsTableModel(PortsStore& store, QObject* parent)
 {
     connect(&m_store, &PortsStore::portsChanged, this, [this] {
         rebuildKeys();
-        m_icons.clear();
         reload();
     });
     connect(&m_store, &PortsStore::filterChanged, this, &PortsTableModel::reload);
@@ -80,6 +91,12 @@ int PortsTableModel::rowOf(const QUuid& id) const
     return -1;
 }
 
+QString PortsTableModel::applicationText(const ServicePort& record)
+{
+    return SafeText::visible(record.container ? record.container->displayName()
+                                              : record.displayName());
+}
+
 QVariant PortsTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
@@ -97,15 +114,17 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
         case protocol:
             return p.networkProtocol;
         case application:
-            return p.displayName();
-        case directory:
-            return p.displayWorkingDir().value_or(QStringLiteral("—"));
+            return applicationText(p);
+        case directory: {
+            const auto shown = p.displayWorkingDir();
+            return shown ? SafeText::visible(*shown) : QStringLiteral("—");
+        }
         case pid:
-            return QString::number(p.pid);
+            return canTerminate(p) ? QString::number(p.pid) : QStringLiteral("—");
         case address:
             return p.address;
         case user:
-            return p.user;
+            return SafeText::visible(p.user);
         case action:
             return QStringLiteral("终止");
         default:
@@ -141,8 +160,14 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
         }
     case Qt::ToolTipRole:
         if (column == directory && p.workingDir)
-            return *p.workingDir;
+            return SafeText::visible(*p.workingDir);
+        if (column == application) {
+            const QString tip = applicationToolTip(p);
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         if (column == action) {
+            if (!canTerminate(p))
+                return QStringLiteral("属于其他用户，需要管理员权限");
             return p.user == m_loginName ? QStringLiteral("终止该进程")
                                          : QStringLiteral("属于其他用户，可能需要管理员权限");
         }
@@ -152,9 +177,13 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
     case IdRole:
         return p.id;
     case SubtitleRole:
-        return p.appName ? QVariant(p.command) : QVariant();
+        if (p.container)
+            return SafeText::visible(p.container->image.value_or(p.command));
+        return p.appName ? QVariant(SafeText::visible(p.command)) : QVariant();
+    case SymbolRole:
+        return p.container ? QStringLiteral("shippingbox") : QStringLiteral("terminal");
     case AppIconRole:
-        if (column != application)
+        if (column != application || p.container)
             return {};
         if (const auto icon = iconFor(p))
             return *icon;
@@ -179,6 +208,8 @@ Qt::ItemFlags PortsTableModel::flags(const QModelIndex& index) const
     // The directory opens in a read-only field so that it can be selected and copied.
     if (index.isValid() && index.column() == directory && record(index.row()).workingDir)
         result |= Qt::ItemIsEditable;
+    if (index.isValid() && index.column() == action && !canTerminate(record(index.row())))
+        result &= ~Qt::ItemIsEnabled;
     return result;
 }
 
@@ -253,10 +284,10 @@ void PortsTableModel::rebuildKeys()
     for (qsizetype i = 0; i < m_all.size(); ++i) {
         const ServicePort& p = m_all.at(i);
         m_indexOf.insert(p.id, static_cast<int>(i));
-        m_keys.push_back(TextKeys{collator.sortKey(p.networkProtocol),
-                                  collator.sortKey(p.displayName()),
-                                  collator.sortKey(p.workingDirSortKey()),
-                                  collator.sortKey(p.address), collator.sortKey(p.user)});
+        m_keys.push_back(
+            TextKeys{collator.sortKey(p.networkProtocol), collator.sortKey(applicationText(p)),
+                     collator.sortKey(SafeText::visible(p.workingDirSortKey())),
+                     collator.sortKey(p.address), collator.sortKey(SafeText::visible(p.user))});
     }
     m_rank.clear();
 }
@@ -327,10 +358,11 @@ void PortsTableModel::sortRows()
 
 std::optional<QIcon> PortsTableModel::iconFor(const ServicePort& record) const
 {
-    const auto key = qMakePair(record.pid, record.bundleID.value_or(QString()));
-    if (const auto found = m_icons.constFind(key); found != m_icons.constEnd())
+    if (!record.iconName)
+        return std::nullopt;
+    if (const auto found = m_icons.constFind(*record.iconName); found != m_icons.constEnd())
         return *found;
-    const std::optional<QIcon> icon = AppIconProvider::icon(record.bundleID, record.pid);
-    m_icons.insert(key, icon);
+    const std::optional<QIcon> icon = AppIconProvider::icon(record.iconName);
+    m_icons.insert(*record.iconName, icon);
     return icon;
 }

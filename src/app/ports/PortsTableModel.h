@@ -28,7 +28,15 @@ public:
         SubtitleRole,
         // The application's icon, when one was found.
         AppIconRole,
+        // The symbol drawn in place of an application's icon: "shippingbox" for a container's
+        // row, else "terminal".
+        SymbolRole,
     };
+
+    // Whether the row's process can be terminated from the table: it has one the scan could see.
+    static bool canTerminate(const ServicePort& record) { return record.pid > 0; }
+    // What the application column shows and sorts by: the container, else the display name.
+    static QString applicationText(const ServicePort& record);
 
     struct SortKey {
         Column column = port;
@@ -88,7 +96,8 @@ private:
     QFont m_captionFont;
     QFont m_captionMonoFont;
     QFont m_bodyMonoFont;
-    mutable QHash<QPair<qint32, QString>, std::optional<QIcon>> m_icons;
+    // Icons by the icon name the scan found, loaded when a row first shows one.
+    mutable QHash<QString, std::optional<QIcon>> m_icons;
 
     void rebuildKeys();
     void rankAll();

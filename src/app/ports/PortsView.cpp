@@ -5,6 +5,7 @@
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "PortsTableModel.h"
+#include "SafeText.h"
 #include "Stores.h"
 #include "Style.h"
 #include "Symbols.h"
@@ -39,7 +40,7 @@ const QList<TableColumns::Width> columnWidths = {
 constexpr int iconSize = 18;
 constexpr int cellPadding = 6;
 
-// The application cell: the icon (or the terminal placeholder) and one or two lines of text.
+// The application cell: the icon (or a symbol in its place) and one or two lines of text.
 class ApplicationDelegate : public CellDelegate {
 public:
     using CellDelegate::CellDelegate;
@@ -60,7 +61,8 @@ public:
         } else {
             const QColor color =
                 selected ? palette.color(QPalette::HighlightedText) : Style::secondary(palette);
-            Symbols::icon(QStringLiteral("terminal"), color).paint(painter, iconRect);
+            Symbols::icon(index.data(PortsTableModel::SymbolRole).toString(), color)
+                .paint(painter, iconRect);
         }
 
         const QRect textRect = area.adjusted(iconSize + 8, 0, 0, 0);
@@ -152,7 +154,9 @@ public:
         paintBackground(painter, option, index, Icon::keep);
 
         const QRect button = buttonRect(option.rect, option.font);
-        const QColor color = Style::destructive();
+        const bool enabled = index.flags() & Qt::ItemIsEnabled;
+        const QColor color = enabled ? Style::destructive()
+                                     : option.palette.color(QPalette::Disabled, QPalette::Text);
         painter->save();
         const QRect iconRect(button.left() + 4, button.center().y() - 7 + 1, 14, 14);
         Symbols::icon(QStringLiteral("stop.circle"), color).paint(painter, iconRect);
@@ -264,7 +268,8 @@ bool PortsView::eventFilter(QObject* watched, QEvent* event)
         !TerminateDelegate::buttonRect(m_table->visualRect(index), m_table->font())
              .contains(position))
         return QWidget::eventFilter(watched, event);
-    if (type == QEvent::MouseButtonRelease)
+    // A disabled button takes the click all the same, so that it selects nothing either.
+    if (type == QEvent::MouseButtonRelease && (index.flags() & Qt::ItemIsEnabled))
         confirmKill(m_model->record(index.row()));
     return true;
 }
@@ -467,41 +472,84 @@ void PortsView::showContextMenu(const QPoint& position)
     QMenu menu(this);
     if (records.size() == 1) {
         const ServicePort record = records.first();
-        if (const auto dir = record.workingDir) {
+        if (record.workingDir) {
+            const QByteArray path = record.workingDirPath();
             menu.addAction(Symbols::icon(QStringLiteral("folder")), QStringLiteral("打开目录"),
-                           this, [dir = *dir] { DesktopServices::open(dir); });
+                           this, [path] { DesktopServices::openPath(path); });
             menu.addAction(Symbols::icon(QStringLiteral("magnifyingglass")),
                            QStringLiteral("在 Finder 中显示"), this,
-                           [dir = *dir] { DesktopServices::reveal(dir); });
+                           [path] { DesktopServices::revealPath(path); });
             menu.addAction(Symbols::icon(QStringLiteral("doc.on.doc")),
                            QStringLiteral("复制目录路径"), this,
-                           [dir = *dir] { DesktopServices::copyText(dir); });
+                           [dir = *record.workingDir] { DesktopServices::copyText(dir); });
             menu.addSeparator();
         }
         menu.addAction(Symbols::icon(QStringLiteral("number")), QStringLiteral("复制端口号"), this,
                        [port = record.port] { DesktopServices::copyText(QString::number(port)); });
-        menu.addSeparator();
-        QAction* terminate =
-            menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), Style::destructive()),
-                           QStringLiteral("终止进程"));
-        connect(terminate, &QAction::triggered, this, [this, record] { confirmKill(record); });
+        const bool stoppable = record.container && record.container->canStop();
+        if (PortsTableModel::canTerminate(record) || record.service || stoppable)
+            menu.addSeparator();
+        if (PortsTableModel::canTerminate(record)) {
+            QAction* terminate =
+                menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), Style::destructive()),
+                               QStringLiteral("终止进程"));
+            connect(terminate, &QAction::triggered, this, [this, record] { confirmKill(record); });
+        }
+        if (record.service) {
+            menu.addAction(Symbols::icon(QStringLiteral("power"), Style::destructive()),
+                           QStringLiteral("停止服务 ") + SafeText::visible(record.service->name),
+                           this, [this, record] { m_store->stopService(record); });
+        }
+        if (stoppable) {
+            menu.addAction(Symbols::icon(QStringLiteral("shippingbox"), Style::destructive()),
+                           QStringLiteral("停止容器 ") + SafeText::visible(record.container->name),
+                           this, [this, record] { m_store->stopContainer(record); });
+        }
     } else {
-        const QString label = tr("一键终止选中的 %lld 项")
-                                  .replace(QStringLiteral("%lld"), QString::number(records.size()));
+        // Processes the scan could not see cannot be terminated from here.
+        QList<ServicePort> killable;
+        for (const ServicePort& record : records) {
+            if (PortsTableModel::canTerminate(record))
+                killable.append(record);
+        }
+        if (killable.isEmpty())
+            return;
+        const QString label =
+            tr("一键终止选中的 %lld 项")
+                .replace(QStringLiteral("%lld"), QString::number(killable.size()));
         QAction* terminate = menu.addAction(
             Symbols::icon(QStringLiteral("stop.circle.fill"), Style::destructive()), label);
         connect(terminate, &QAction::triggered, this,
-                [this, records] { confirmKillMultiple(records); });
+                [this, killable] { confirmKillMultiple(killable); });
     }
     menu.exec(m_table->viewport()->mapToGlobal(position));
 }
 
 void PortsView::confirmKill(const ServicePort& record)
 {
-    const QString title = QStringLiteral("终止进程 %1（PID %2）？")
-                              .arg(record.displayName(), QString::number(record.pid));
-    const QString message = QStringLiteral("将停止占用端口 %1 的进程。").arg(record.port);
+    const QString title =
+        QStringLiteral("终止进程 %1（PID %2）？")
+            .arg(SafeText::visible(record.displayName()), QString::number(record.pid));
+    QString message = QStringLiteral("将停止占用端口 %1 的进程。").arg(record.port);
+    if (record.service && record.service->restarts) {
+        message += QLatin1Char('\n') +
+                   QStringLiteral("该进程由 systemd 服务 %1 管理，终止后可能会被自动重启。")
+                       .arg(SafeText::visible(record.service->name));
+    }
+    const auto& container = record.container;
+    // A process inside the container is no proxy: ending it may end the container.
+    if (container && !container->insideContainer) {
+        message +=
+            QLatin1Char('\n') + QStringLiteral("该端口由容器 %1 提供，终止代理进程不会停止容器。")
+                                    .arg(SafeText::visible(container->name));
+    }
     std::unique_ptr<QMessageBox> box(makeConfirmation(this, title, message));
+    // The first button of the accept role leads; further ones follow it.
+    QPushButton* stop = nullptr;
+    if (container && container->canStop()) {
+        stop = box->addButton(QStringLiteral("停止容器"), QMessageBox::AcceptRole);
+        stop->setIcon(Symbols::icon(QStringLiteral("shippingbox")));
+    }
     QPushButton* term = box->addButton(QStringLiteral("终止 (SIGTERM)"), QMessageBox::AcceptRole);
     QPushButton* kill = addDestructiveButton(*box, QStringLiteral("强制终止 (SIGKILL)"));
     QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
@@ -514,6 +562,8 @@ void PortsView::confirmKill(const ServicePort& record)
         m_store->kill(record, false);
     else if (chosen == kill)
         m_store->kill(record, true);
+    else if (stop && chosen == stop)
+        m_store->stopContainer(record);
 }
 
 void PortsView::confirmKillMultiple(const QList<ServicePort>& records)

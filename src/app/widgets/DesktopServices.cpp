@@ -5,20 +5,25 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
 
 namespace {
 
-QString parentFolder(const QString& path)
+// A file URL that keeps every byte of the path, also those that are not UTF-8.
+QUrl fileUrl(const QByteArray& path)
 {
-    QString cleaned = QDir::cleanPath(path);
-    if (cleaned == QLatin1String("/"))
-        return cleaned;
-    return QFileInfo(cleaned).absolutePath();
+    return QUrl::fromEncoded("file://" + path.toPercentEncoding("/"));
+}
+
+QByteArray parentFolder(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
 }
 
 } // namespace
@@ -36,28 +41,38 @@ void copyText(const QString& text)
 
 void open(const QString& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    openPath(QFile::encodeName(path));
 }
 
 void reveal(const QString& path)
 {
-    const QString fallback = parentFolder(path);
+    revealPath(QFile::encodeName(path));
+}
+
+void openPath(const QByteArray& path)
+{
+    QDesktopServices::openUrl(fileUrl(path));
+}
+
+void revealPath(const QByteArray& path)
+{
+    const QByteArray fallback = parentFolder(path);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        open(fallback);
+        openPath(fallback);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded())} << QString();
+    call << QStringList{QString::fromLatin1(fileUrl(path).toEncoded())} << QString();
     // Asynchronous, so that a slow or absent file manager never blocks the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [fallback](QDBusPendingCallWatcher* finished) {
                          if (finished->isError())
-                             open(fallback);
+                             openPath(fallback);
                          finished->deleteLater();
                      });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // What the screens ask of the desktop: the clipboard, opening and revealing files.
@@ -11,5 +12,8 @@ void copyText(const QString& text);
 void open(const QString& path);
 // Shows a file or folder selected in the file browser; falls back to opening its parent folder.
 void reveal(const QString& path);
+// The same for a path given by its bytes, which need not be UTF-8.
+void openPath(const QByteArray& path);
+void revealPath(const QByteArray& path);
 
 } // namespace DesktopServices

@@ -60,6 +60,9 @@ const QHash<QString, Entry>& table()
         {"trash", {{"user-trash-symbolic", "edit-delete-symbolic"}, QStyle::SP_TrashIcon}},
         {"arrow.counterclockwise",
          {{"document-revert-symbolic", "edit-undo-symbolic"}, QStyle::SP_ArrowBack}},
+        {"power", {{"system-shutdown-symbolic", "system-shutdown"}, QStyle::SP_BrowserStop}},
+        {"shippingbox",
+         {{"package-x-generic-symbolic", "package-x-generic"}, QStyle::SP_DriveHDIcon}},
     };
     return entries;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -39,25 +43,109 @@ struct RunningApplication {
     std::optional<QString> iconName;
 };
 
-// The running desktop applications, in the registry's order.
-QList<RunningApplication> runningApplications();
-// The running desktop application with this process identifier, if any.
-std::optional<RunningApplication> runningApplication(qint32 pid);
+// ---- The socket inventory: listening sockets, the processes that hold them, their users ----
 
-// An installed desktop application.
-struct InstalledApplication {
-    QString path;
-    std::optional<QString> iconName;
+// A TCP socket in the listening state or a UDP socket without a peer, as the kernel lists it.
+struct ListeningSocket {
+    quint64 inode = 0;
+    bool udp = false;
+    // "*" for an any-address, else an IPv4 or IPv6 literal (IPv6 without brackets).
+    QString address;
+    quint16 port = 0;
+    // The socket's owner.
+    quint32 uid = 0;
 };
 
-// The installed application with this bundle identifier, if any.
-std::optional<InstalledApplication> installedApplication(const QString& bundleID);
+struct SocketTable {
+    QList<ListeningSocket> sockets;
+    // Why the table could not be read; `sockets` is then empty.
+    std::optional<QString> error;
+};
+
+// The kernel's table of listening sockets; nothing where the system has no table of its own to
+// read (the scan then runs the listing tool).
+std::optional<SocketTable> listeningSockets();
+
+// A descriptor through which a process holds a socket.
+struct SocketHolder {
+    qint32 pid = 0;
+    qint32 fd = 0;
+
+    bool operator==(const SocketHolder&) const = default;
+};
+
+// Every descriptor of every process that holds one of these sockets (by inode), by inode, in
+// ascending pid and descriptor order. A process that cannot be looked into (another user's, when
+// not root) holds nothing here.
+QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes);
+// The socket inode behind one descriptor, while that descriptor is a socket.
+std::optional<quint64> socketInode(const SocketHolder& holder);
+
+// What the system tells of a running process.
+struct ProcessFacts {
+    qint32 pid = 0;
+    qint32 parentPid = 0;
+    quint32 uid = 0;
+    // The short command name the kernel keeps.
+    QByteArray command;
+    // The argument list; empty for a process without one (a kernel thread, a zombie).
+    QByteArrayList arguments;
+    // An opaque value that differs between two processes given the same pid (on Linux the clock
+    // ticks since boot at which the process started).
+    quint64 startTime = 0;
+    // The process's control-group membership as the system writes it, and the path in it that
+    // names its units (the unified hierarchy's, else the systemd one's).
+    QByteArray cgroups;
+    QString cgroupPath;
+    // The working directory, when it can be read.
+    std::optional<QByteArray> workingDir;
+};
+
+// The facts of these processes, in the given order; a process that is gone is left out.
+QList<ProcessFacts> processFacts(const QList<qint32>& pids);
+// The start time of a running process, as in ProcessFacts.
+std::optional<quint64> processStartTime(qint32 pid);
+
+// The desktop applications among these processes (each the process that leads its application
+// unit), by pid.
+QHash<qint32, RunningApplication> runningApplications(const QList<ProcessFacts>& processes);
+
+// The account name of a user id in the user database, or the id in digits when it has none.
+QString userName(quint32 uid);
+
+// Sends a signal to a process only while it is the one that started at `startTime`.
+struct GuardedSignal {
+    enum class Outcome { sent, reused, failed };
+    Outcome outcome = Outcome::failed;
+    // The error number when the signal failed.
+    int error = 0;
+};
+GuardedSignal signalIfStartedAt(qint32 pid, quint64 startTime, int signal);
+
+namespace testing {
+// Makes the socket table fail as if the kernel refused it with this error number.
+void setSocketTableFault(std::optional<int> errorNumber);
+} // namespace testing
+
+// ---- end of the socket inventory ----
 
 // Seams for tests: they point the program at fakes. The shipped program never calls them.
 namespace testing {
 void setLaunchctlPath(const std::optional<QString>& path);
 void setLsofPath(const std::optional<QString>& path);
 void setLaunchdFolders(const std::optional<QStringList>& folders);
+} // namespace testing
+
+// cron: the crontab tool, the system table and the folder of further system tables, by absolute
+// path.
+QString crontabPath();
+QString systemCrontabPath();
+QString cronTablesFolder();
+
+namespace testing {
+void setCrontabPath(const std::optional<QString>& path);
+void setSystemCrontabPath(const std::optional<QString>& path);
+void setCronTablesFolder(const std::optional<QString>& folder);
 } // namespace testing
 
 } // namespace Platform

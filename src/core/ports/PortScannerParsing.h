@@ -1,9 +1,10 @@
 #pragma once
 
-// The pure pieces of the port scanner, open to tests, fuzzers and benchmarks. Not part of the
-// library's contract.
+// The pieces of the port scanner's listing-tool path (where the system has no socket table of its
+// own to read), open to tests, fuzzers and benchmarks. Not part of the library's contract.
 
 #include "Models.h"
+#include "PortScanner.h"
 #include "platform/Platform.h"
 
 #include <QHash>
@@ -39,13 +40,18 @@ QStringList workingDirArguments(const QList<qint32>& pids);
 // Reads the query's field output: pid -> the first directory named for it.
 QHash<qint32, QString> parseWorkingDirs(QStringView output);
 
+// Names, bundle identifiers and icons of the records whose process is a desktop application.
 void applyRunningApps(QList<ServicePort>& ports,
-                      const QList<Platform::RunningApplication>& applications);
+                      const QHash<qint32, Platform::RunningApplication>& applications);
 void applyWorkingDirs(QList<ServicePort>& ports, const QHash<qint32, QString>& directories);
 
 // The two enrichment steps as the scan runs them, with the platform's registry and real lsof.
 void enrichWithRunningApps(QList<ServicePort>& ports);
 void enrichWithWorkingDir(QList<ServicePort>& ports);
+
+// The whole scan through the listing tool: parsed and enriched, not yet sorted. A tool that cannot
+// be started gives its launch failure as the error.
+ScanResult lsofScan();
 
 // Stable: by port, then protocol; ties keep the listing's order.
 void sortByPortAndProtocol(QList<ServicePort>& ports);

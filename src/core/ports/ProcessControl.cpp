@@ -1,5 +1,7 @@
 #include "ProcessControl.h"
 
+#include "platform/Platform.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -22,15 +24,47 @@ QString failureMessage(int errorNumber)
     }
 }
 
+namespace {
+
+// 0 and negative identifiers address this program's own process group, every process, or a
+// process group: never a single process, so nothing is sent.
+Result invalidPid(qint32 pid)
+{
+    return {false, QStringLiteral("进程号无效（%1）：未发送任何信号。").arg(pid)};
+}
+
+} // namespace
+
 Result kill(qint32 pid, bool force)
 {
-    // 0 and negative identifiers address this program's own process group, every process, or a
-    // process group: never a single process, so nothing is sent.
     if (pid < 1)
-        return {false, QStringLiteral("进程号无效（%1）：未发送任何信号。").arg(pid)};
+        return invalidPid(pid);
     if (::kill(pid, force ? SIGKILL : SIGTERM) == 0)
         return {true, QString()};
     return {false, failureMessage(errno)};
+}
+
+Result killGuarded(qint32 pid, quint64 startTime, bool force)
+{
+    if (pid < 1)
+        return invalidPid(pid);
+    const Platform::GuardedSignal signal =
+        Platform::signalIfStartedAt(pid, startTime, force ? SIGKILL : SIGTERM);
+    switch (signal.outcome) {
+    case Platform::GuardedSignal::Outcome::sent:
+        return {true, QString()};
+    case Platform::GuardedSignal::Outcome::reused:
+        return {false, QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。")};
+    case Platform::GuardedSignal::Outcome::failed:
+        break;
+    }
+    return {false, failureMessage(signal.error)};
+}
+
+Result kill(const ServicePort& record, bool force)
+{
+    return record.startTime ? killGuarded(record.pid, *record.startTime, force)
+                            : kill(record.pid, force);
 }
 
 } // namespace ProcessControl

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServicePort.h"
+
 #include <QString>
 
 // Terminates processes and words the failures for the user.
@@ -14,6 +16,14 @@ struct Result {
 
 // Sends SIGKILL when force is true, else SIGTERM. Identifiers below 1 are refused unsent.
 Result kill(qint32 pid, bool force);
+
+// The same, but only while pid is still the process that started at startTime (as
+// ServicePort::startTime holds it): a process that has exited and left its pid to another gets
+// nothing, and neither does the other.
+Result killGuarded(qint32 pid, quint64 startTime, bool force);
+
+// The record's process: guarded by its start time when it has one.
+Result kill(const ServicePort& record, bool force);
 
 // The sentence shown when signalling failed with this error number (errno after kill).
 QString failureMessage(int errorNumber);

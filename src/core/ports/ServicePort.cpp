@@ -2,6 +2,8 @@
 
 #include "platform/Platform.h"
 
+#include <QFile>
+
 namespace {
 
 size_t hashOptional(size_t seed, const std::optional<QString>& text)
@@ -39,11 +41,27 @@ std::optional<QString> ServicePort::displayWorkingDir() const
     return workingDir;
 }
 
+QByteArray ServicePort::workingDirPath() const
+{
+    if (workingDirBytes)
+        return *workingDirBytes;
+    return workingDir ? QFile::encodeName(*workingDir) : QByteArray();
+}
+
 size_t qHash(const ServicePort& port, size_t seed)
 {
     seed = qHashMulti(seed, port.id, port.port, port.networkProtocol, port.address, port.pid,
                       port.command, port.user);
     seed = hashOptional(seed, port.appName);
     seed = hashOptional(seed, port.bundleID);
-    return hashOptional(seed, port.workingDir);
+    seed = hashOptional(seed, port.workingDir);
+    seed = hashOptional(seed, port.commandLine);
+    seed = qHashMulti(seed, port.startTime.has_value(), port.startTime.value_or(0));
+    seed = hashOptional(seed, port.iconName);
+    seed = qHashMulti(seed, port.workingDirBytes.has_value(), port.workingDirBytes.value_or(""));
+    seed = qHashMulti(seed, port.service.has_value());
+    if (port.service)
+        seed = qHash(*port.service, seed);
+    seed = qHashMulti(seed, port.container.has_value());
+    return port.container ? qHash(*port.container, seed) : seed;
 }

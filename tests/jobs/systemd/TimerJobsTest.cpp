@@ -77,9 +77,9 @@ TimerUnit timer(const QString& name)
     return t;
 }
 
-ServiceUnit service(const QString& name)
+TimerService service(const QString& name)
 {
-    ServiceUnit s;
+    TimerService s;
     s.name = name;
     s.description = name;
     return s;
@@ -88,12 +88,12 @@ ServiceUnit service(const QString& name)
 TEST(TimerJobs, StatusNameAndProgramOfEachTimer)
 {
     TimerSnapshot snapshot;
-    const auto add = [&](TimerUnit t, std::optional<ServiceUnit> s) {
+    const auto add = [&](TimerUnit t, std::optional<TimerService> s) {
         if (s)
             snapshot.services.insert(s->name, *s);
         snapshot.timers.append(t);
     };
-    ServiceUnit running = service("a.service");
+    TimerService running = service("a.service");
     running.mainPid = 4242;
     running.execMainCode = 1;
     running.execMainStatus = 3;
@@ -101,27 +101,27 @@ TEST(TimerJobs, StatusNameAndProgramOfEachTimer)
     stoppedTimer.activeState = "inactive";
     add(stoppedTimer, running); // running wins over a timer that is not active
 
-    ServiceUnit failed = service("b.service");
+    TimerService failed = service("b.service");
     failed.execMainCode = 1;
     failed.execMainStatus = 3;
     failed.description = "Backup the photos";
     failed.execStart = {{"/bin/sh", "-c", "exit 3"}, {"/bin/echo", "a b", "", "it's"}};
     add(timer("b.timer"), failed);
 
-    ServiceUnit killed = service("c.service");
+    TimerService killed = service("c.service");
     killed.execMainCode = 2;
     killed.execMainStatus = 9;
     TimerUnit described = timer("c.timer");
     described.description = "Nightly report";
     add(described, killed);
 
-    ServiceUnit clean = service("d.service");
+    TimerService clean = service("d.service");
     clean.execMainCode = 1;
     add(timer("d.timer"), clean);
 
     TimerUnit inactive = timer("e.timer");
     inactive.activeState = "inactive";
-    ServiceUnit ranBefore = service("e.service");
+    TimerService ranBefore = service("e.service");
     ranBefore.execMainCode = 1;
     ranBefore.execMainStatus = 1;
     add(inactive, ranBefore);

@@ -2,7 +2,7 @@
 
 #include "SystemdClient.h"
 
-std::optional<ServiceUnit> ServiceCache::find(const QString& service) const
+std::optional<TimerService> ServiceCache::find(const QString& service) const
 {
     std::lock_guard lock(m_mutex);
     const auto found = m_services.constFind(SystemdClient::unitPath(service));
@@ -17,7 +17,7 @@ quint64 ServiceCache::generation() const
     return m_generation;
 }
 
-void ServiceCache::store(quint64 generation, const ServiceUnit& service)
+void ServiceCache::store(quint64 generation, const TimerService& service)
 {
     const QString path = SystemdClient::unitPath(service.name);
     std::lock_guard lock(m_mutex);

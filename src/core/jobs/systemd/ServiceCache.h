@@ -14,11 +14,11 @@
 // began before a service was forgotten does not store it, since what it read may be older.
 class ServiceCache {
 public:
-    std::optional<ServiceUnit> find(const QString& service) const;
+    std::optional<TimerService> find(const QString& service) const;
     // Counts what has been forgotten; a listing reads it when it begins.
     quint64 generation() const;
     // Kept unless the service was forgotten since `generation`.
-    void store(quint64 generation, const ServiceUnit& service);
+    void store(quint64 generation, const TimerService& service);
     // By the unit's object path, as the signals name it.
     void forgetPath(const QString& path);
     void forgetAll();
@@ -28,6 +28,6 @@ private:
     quint64 m_generation = 0;
     quint64 m_allForgottenAt = 0;
     // By object path: what is kept, and when each unit was last forgotten.
-    QHash<QString, ServiceUnit> m_services;
+    QHash<QString, TimerService> m_services;
     QHash<QString, quint64> m_forgottenAt;
 };

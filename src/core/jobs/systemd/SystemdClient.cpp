@@ -284,7 +284,7 @@ public:
     {
         QStringList asked;
         for (const QString& name : names) {
-            if (std::optional<ServiceUnit> known = cache ? cache->find(name) : std::nullopt) {
+            if (std::optional<TimerService> known = cache ? cache->find(name) : std::nullopt) {
                 m_known.append(std::move(*known));
                 continue;
             }
@@ -299,9 +299,9 @@ public:
     }
 
     // Adds the services to `services`; the reply that failed the whole group, if one did.
-    std::optional<QDBusMessage> collect(QHash<QString, ServiceUnit>& services)
+    std::optional<QDBusMessage> collect(QHash<QString, TimerService>& services)
     {
-        for (const ServiceUnit& known : std::as_const(m_known))
+        for (const TimerService& known : std::as_const(m_known))
             services.insert(known.name, known);
         if (m_pending.isEmpty())
             return std::nullopt;
@@ -317,7 +317,7 @@ public:
         }
         for (qsizetype i = 0; i < m_pending.size(); ++i) {
             Pending& pending = m_pending[i];
-            ServiceUnit service;
+            TimerService service;
             service.name = pending.name;
             if (i < listed.size())
                 service.description = listed[i].description;
@@ -358,7 +358,7 @@ private:
     QDBusConnection m_bus;
     ServiceCache* m_cache;
     quint64 m_generation;
-    QList<ServiceUnit> m_known;
+    QList<TimerService> m_known;
     QList<Pending> m_pending;
     QDBusPendingCall m_listed = QDBusPendingCall::fromCompletedCall(QDBusMessage());
 };

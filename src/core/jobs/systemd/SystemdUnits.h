@@ -38,7 +38,8 @@ struct TimerUnit {
     bool operator==(const TimerUnit&) const = default;
 };
 
-struct ServiceUnit {
+// The service a timer starts, as far as its row needs it.
+struct TimerService {
     QString name;
     QString description;
     quint32 mainPid = 0;
@@ -50,11 +51,11 @@ struct ServiceUnit {
     // ExecStart: one argument vector per line.
     QList<QStringList> execStart;
 
-    bool operator==(const ServiceUnit&) const = default;
+    bool operator==(const TimerService&) const = default;
 };
 
 // A manager's timers, and the services they start by name.
 struct TimerSnapshot {
     QList<TimerUnit> timers;
-    QHash<QString, ServiceUnit> services;
+    QHash<QString, TimerService> services;
 };

@@ -40,7 +40,7 @@ std::optional<QString> ownDescription(const QString& description, const QString&
     return description;
 }
 
-QString nameOf(const TimerUnit& timer, const ServiceUnit* service)
+QString nameOf(const TimerUnit& timer, const TimerService* service)
 {
     if (auto own = ownDescription(timer.description, timer.name))
         return *own;
@@ -57,7 +57,7 @@ bool isActive(const QString& state)
            state == QLatin1String("activating");
 }
 
-QString statusOf(const TimerUnit& timer, const ServiceUnit* service)
+QString statusOf(const TimerUnit& timer, const TimerService* service)
 {
     if (service && service->mainPid > 0)
         return QStringLiteral("运行中 (PID %1)").arg(service->mainPid);
@@ -71,7 +71,7 @@ QString statusOf(const TimerUnit& timer, const ServiceUnit* service)
     return QStringLiteral("已停止 (退出码 %1)").arg(status);
 }
 
-std::optional<QString> programOf(const ServiceUnit* service)
+std::optional<QString> programOf(const TimerService* service)
 {
     if (!service || service->execStart.isEmpty())
         return std::nullopt;
@@ -119,7 +119,7 @@ QList<Job> jobs(const TimerSnapshot& snapshot, JobScope scope, const Clocks& clo
         if (!schedule)
             continue;
         const auto found = snapshot.services.constFind(timer.service);
-        const ServiceUnit* service = found != snapshot.services.constEnd() ? &*found : nullptr;
+        const TimerService* service = found != snapshot.services.constEnd() ? &*found : nullptr;
         const bool running = service && service->mainPid > 0;
 
         Job job;

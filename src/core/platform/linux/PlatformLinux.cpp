@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <array>
 #include <mutex>
 
 #include <pwd.h>
@@ -121,6 +122,62 @@ void setLaunchdFolders(const std::optional<QStringList>& folders)
     auto& o = overrides();
     std::lock_guard lock(o.mutex);
     o.launchdFolders = folders;
+}
+
+} // namespace testing
+
+} // namespace Platform
+
+// cron's places, each with its test seam.
+namespace {
+
+enum CronPlace { crontabTool, systemCrontab, cronTables, cronPlaceCount };
+
+QString cronPlace(CronPlace place, const char* standard,
+                  const std::optional<std::optional<QString>>& replacement = std::nullopt)
+{
+    static std::mutex mutex;
+    static std::array<std::optional<QString>, cronPlaceCount> replaced;
+    std::lock_guard lock(mutex);
+    if (replacement)
+        replaced[place] = *replacement;
+    return replaced[place].value_or(QString::fromLatin1(standard));
+}
+
+} // namespace
+
+namespace Platform {
+
+QString crontabPath()
+{
+    return cronPlace(crontabTool, "/usr/bin/crontab");
+}
+
+QString systemCrontabPath()
+{
+    return cronPlace(systemCrontab, "/etc/crontab");
+}
+
+QString cronTablesFolder()
+{
+    return cronPlace(cronTables, "/etc/cron.d");
+}
+
+namespace testing {
+
+void setCrontabPath(const std::optional<QString>& path)
+{
+    cronPlace(crontabTool, "", path);
+}
+
+void setSystemCrontabPath(const std::optional<QString>& path)
+{
+    cronPlace(systemCrontab, "", path);
+}
+
+void setCronTablesFolder(const std::optional<QString>& folder)
+{
+    cronPlace(cronTables, "", folder);
 }
 
 } // namespace testing

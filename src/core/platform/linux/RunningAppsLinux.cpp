@@ -1,7 +1,5 @@
-#include "platform/Platform.h"
 #include "RunningAppsLinuxParsing.h"
-
-#include "Numbers.h"
+#include "platform/Platform.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -10,9 +8,6 @@
 #include <QHash>
 #include <QStringDecoder>
 
-#include <algorithm>
-
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -155,28 +150,33 @@ private:
     QHash<QString, std::optional<DesktopEntry>> entries_;
 };
 
-std::optional<RunningApplication> applicationOf(const QString& procRoot, qint32 pid,
+std::optional<RunningApplication> applicationOf(const QString& procRoot,
+                                                const ProcessFacts& process,
+                                                const QHash<qint32, const ProcessFacts*>& known,
                                                 EntryCache& entries)
 {
-    const QString processFolder = procRoot + QLatin1Char('/') + QString::number(pid);
-    const QByteArray cgroup = readSmallFile(processFolder + QStringLiteral("/cgroup"));
-    const auto unit = applicationUnit(QString::fromUtf8(cgroup));
+    // Most processes run outside any application unit; their cgroup file says so at a glance.
+    if (!process.cgroups.contains("/app-"))
+        return std::nullopt;
+    const auto unit = applicationUnit(QString::fromUtf8(process.cgroups));
     if (!unit)
         return std::nullopt;
 
     // Only the process that leads the unit stands for the application; what it starts stays a
     // plain process.
-    const auto parent = parentPidFromStat(readSmallFile(processFolder + QStringLiteral("/stat")));
-    if (parent && *parent > 0) {
-        const QByteArray parentCgroup = readSmallFile(
-            procRoot + QLatin1Char('/') + QString::number(*parent) + QStringLiteral("/cgroup"));
+    if (process.parentPid > 0) {
+        const ProcessFacts* parent = known.value(process.parentPid);
+        const QByteArray parentCgroup =
+            parent ? parent->cgroups
+                   : readSmallFile(procRoot + QLatin1Char('/') +
+                                   QString::number(process.parentPid) + QStringLiteral("/cgroup"));
         const auto parentPath = cgroupPath(QString::fromUtf8(parentCgroup), unit->hierarchy);
         if (parentPath && isInsideUnit(*parentPath, unit->unitPath))
             return std::nullopt;
     }
 
     RunningApplication application;
-    application.pid = pid;
+    application.pid = process.pid;
     application.bundleIdentifier = unit->desktopId;
     if (const auto entry = entries.entry(unit->desktopId)) {
         application.localizedName = entry->name;
@@ -259,18 +259,6 @@ std::optional<ApplicationUnit> applicationUnit(QStringView cgroupFile)
         }
     }
     return std::nullopt;
-}
-
-std::optional<qint32> parentPidFromStat(QByteArrayView stat)
-{
-    // "pid (comm) state ppid ...": the command may itself hold spaces and parentheses.
-    const qsizetype close = QByteArrayView(stat).lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat.sliced(close + 1).toByteArray().simplified().split(' ');
-    if (fields.size() < 2)
-        return std::nullopt;
-    return parseInt32Strict(QString::fromLatin1(fields.at(1)));
 }
 
 std::optional<DesktopEntry> parseDesktopEntry(QByteArrayView contents, const QStringList& locales)
@@ -362,65 +350,30 @@ std::optional<QString> findDesktopFile(const QString& desktopId, const QStringLi
     return std::nullopt;
 }
 
-QList<RunningApplication> runningApplicationsIn(const QString& procRoot,
-                                                const QStringList& applicationFolders,
-                                                const QStringList& locales)
+QHash<qint32, RunningApplication> runningApplicationsAmong(const QString& procRoot,
+                                                           const QList<ProcessFacts>& processes,
+                                                           const QStringList& applicationFolders,
+                                                           const QStringList& locales)
 {
-    QList<qint32> pids;
-    if (DIR* dir = ::opendir(QFile::encodeName(procRoot).constData())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (const auto pid = parseInt32Strict(QString::fromLatin1(entry->d_name));
-                pid && *pid > 0 && entry->d_name[0] != '+' && entry->d_name[0] != '-') {
-                pids.append(*pid);
-            }
-        }
-        ::closedir(dir);
-    }
-    std::sort(pids.begin(), pids.end());
-
+    QHash<qint32, const ProcessFacts*> known;
+    for (const ProcessFacts& process : processes)
+        known.insert(process.pid, &process);
     EntryCache entries(applicationFolders, locales);
-    QList<RunningApplication> applications;
-    for (qint32 pid : pids) {
-        if (auto application = applicationOf(procRoot, pid, entries))
-            applications.append(std::move(*application));
+    QHash<qint32, RunningApplication> applications;
+    for (const ProcessFacts& process : processes) {
+        if (auto application = applicationOf(procRoot, process, known, entries))
+            applications.insert(process.pid, std::move(*application));
     }
     return applications;
 }
 
-std::optional<RunningApplication> runningApplicationIn(const QString& procRoot, qint32 pid,
-                                                       const QStringList& applicationFolders,
-                                                       const QStringList& locales)
-{
-    if (pid < 1)
-        return std::nullopt;
-    EntryCache entries(applicationFolders, locales);
-    return applicationOf(procRoot, pid, entries);
-}
-
 } // namespace detail
 
-QList<RunningApplication> runningApplications()
+QHash<qint32, RunningApplication> runningApplications(const QList<ProcessFacts>& processes)
 {
-    return detail::runningApplicationsIn(QStringLiteral("/proc"), detail::applicationFolders(),
-                                         detail::interfaceLocales());
-}
-
-std::optional<RunningApplication> runningApplication(qint32 pid)
-{
-    return detail::runningApplicationIn(QStringLiteral("/proc"), pid, detail::applicationFolders(),
-                                        detail::interfaceLocales());
-}
-
-std::optional<InstalledApplication> installedApplication(const QString& bundleID)
-{
-    const auto file = detail::findDesktopFile(bundleID, detail::applicationFolders());
-    if (!file)
-        return std::nullopt;
-    const auto entry =
-        detail::parseDesktopEntry(detail::readSmallFile(*file), detail::interfaceLocales());
-    if (!entry || entry->hidden)
-        return std::nullopt;
-    return InstalledApplication{*file, entry->icon};
+    return detail::runningApplicationsAmong(QStringLiteral("/proc"), processes,
+                                            detail::applicationFolders(),
+                                            detail::interfaceLocales());
 }
 
 } // namespace Platform

@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -39,9 +40,6 @@ std::optional<ApplicationUnit> applicationUnit(QStringView cgroupFile);
 // colon ("0:" for the unified one).
 std::optional<QString> cgroupPath(QStringView cgroupFile, QStringView hierarchy);
 
-// The parent pid from the contents of /proc/PID/stat.
-std::optional<qint32> parentPidFromStat(QByteArrayView stat);
-
 struct DesktopEntry {
     std::optional<QString> name;
     std::optional<QString> icon;
@@ -62,12 +60,11 @@ QStringList applicationFolders();
 // dashes stand for slashes. The first folder that has one wins.
 std::optional<QString> findDesktopFile(const QString& desktopId, const QStringList& folders);
 
-// The registry read from a /proc-shaped folder, with entries looked up in these folders.
-QList<RunningApplication> runningApplicationsIn(const QString& procRoot,
-                                                const QStringList& applicationFolders,
-                                                const QStringList& locales);
-std::optional<RunningApplication> runningApplicationIn(const QString& procRoot, qint32 pid,
-                                                       const QStringList& applicationFolders,
-                                                       const QStringList& locales);
+// The desktop applications among these processes, by pid; a parent that is not among them is
+// looked up in a /proc-shaped folder.
+QHash<qint32, RunningApplication> runningApplicationsAmong(const QString& procRoot,
+                                                           const QList<ProcessFacts>& processes,
+                                                           const QStringList& applicationFolders,
+                                                           const QStringList& locales);
 
 } // namespace Platform::detail
