@@ -896,7 +896,9 @@ TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
     view.show();
     auto rowOf = [&]() {
         for (int row = 0; row < view.model().rowCount(); ++row) {
-            if (view.model().record(row).port == port)
+            // Other programs may hold the same port number for UDP.
+            const ServicePort& p = view.model().record(row);
+            if (p.port == port && p.networkProtocol == QLatin1String("TCP"))
                 return row;
         }
         return -1;
