@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <set>
 #include <tuple>
@@ -64,26 +65,29 @@ const QString& protocolText(bool udp)
     return udp ? udpText : tcp;
 }
 
-// Whether a service restarts its process is asked once per unit, of all managers at once.
-void lookUpRestarts(QList<ServicePort>& ports)
+// Whether a service restarts its process is asked once per unit, of all managers at once; the
+// units already in `known` are not asked again.
+void lookUpRestarts(QList<ServicePort>& ports, std::map<ListenerInventory::UnitKey, bool>& known)
 {
     const auto keyOf = [](const ServiceUnit& unit) {
         return std::tuple(unit.name, static_cast<int>(unit.manager), unit.busAddress);
     };
-    std::map<std::tuple<QString, int, QString>, ServiceUnit> units;
+    std::map<ListenerInventory::UnitKey, ServiceUnit> units;
     for (const ServicePort& port : ports) {
-        if (port.service)
+        if (port.service && !known.count(keyOf(*port.service)))
             units.try_emplace(keyOf(*port.service), *port.service);
     }
-    if (units.empty())
-        return;
-    QList<ServiceUnit*> asked;
-    for (auto& [key, unit] : units)
-        asked.append(&unit);
-    SystemdServices::lookUpRestarts(asked);
+    if (!units.empty()) {
+        QList<ServiceUnit*> asked;
+        for (auto& [key, unit] : units)
+            asked.append(&unit);
+        SystemdServices::lookUpRestarts(asked);
+        for (const auto& [key, unit] : units)
+            known[key] = unit.restarts;
+    }
     for (ServicePort& port : ports) {
         if (port.service)
-            port.service->restarts = units.at(keyOf(*port.service)).restarts;
+            port.service->restarts = known.at(keyOf(*port.service));
     }
 }
 
@@ -93,6 +97,16 @@ QList<ServicePort>
 ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
                            const QHash<quint64, QList<Platform::SocketHolder>>& holders,
                            const QHash<qint32, Platform::ProcessFacts>& processes)
+{
+    QHash<qint32, ServicePort> shared;
+    return records(sockets, holders, processes, shared);
+}
+
+QList<ServicePort>
+ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
+                           const QHash<quint64, QList<Platform::SocketHolder>>& holders,
+                           const QHash<qint32, Platform::ProcessFacts>& processes,
+                           QHash<qint32, ServicePort>& shared)
 {
     // The sockets of each known process, by descriptor.
     std::map<qint32, std::vector<std::pair<qint32, qsizetype>>> held;
@@ -111,13 +125,13 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
     FreshIds ids;
     UserNames users;
     // One record per port and protocol of a process (or of the unseen owners together).
-    auto appendEach = [&](const ServicePort& shared, const std::vector<qsizetype>& indices) {
+    auto appendEach = [&](const ServicePort& common, const std::vector<qsizetype>& indices) {
         std::set<std::pair<quint16, bool>> seen;
         for (const qsizetype index : indices) {
             const Platform::ListeningSocket& socket = sockets[index];
             if (!seen.insert({socket.port, socket.udp}).second)
                 continue;
-            ServicePort& record = ports.emplaceBack(shared);
+            ServicePort& record = ports.emplaceBack(common);
             record.id = ids.next();
             record.port = socket.port;
             record.networkProtocol = protocolText(socket.udp);
@@ -127,21 +141,25 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
         }
     };
 
-    QList<Platform::ProcessFacts> owners;
-    for (const auto& [pid, descriptors] : held)
-        owners.append(processes.value(pid));
+    QList<Platform::ProcessFacts> unshared;
+    for (const auto& [pid, descriptors] : held) {
+        if (!shared.contains(pid))
+            unshared.append(processes.value(pid));
+    }
     const QHash<qint32, Platform::RunningApplication> applications =
-        Platform::runningApplications(owners);
-    for (const Platform::ProcessFacts& owner : std::as_const(owners)) {
-        auto& descriptors = held[owner.pid];
+        Platform::runningApplications(unshared);
+    for (const Platform::ProcessFacts& owner : std::as_const(unshared)) {
+        const auto application = applications.constFind(owner.pid);
+        shared.insert(
+            owner.pid,
+            recordOf(owner, users, application == applications.cend() ? nullptr : &*application));
+    }
+    for (auto& [pid, descriptors] : held) {
         std::sort(descriptors.begin(), descriptors.end());
         std::vector<qsizetype> indices;
         for (const auto& [fd, index] : descriptors)
             indices.push_back(index);
-        const auto application = applications.constFind(owner.pid);
-        appendEach(
-            recordOf(owner, users, application == applications.cend() ? nullptr : &*application),
-            indices);
+        appendEach(shared.value(pid), indices);
     }
 
     std::vector<qsizetype> unowned;
@@ -155,30 +173,122 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
 
 std::optional<PortScanner::ScanResult> ListenerInventory::scan()
 {
-    const std::optional<Platform::SocketTable> table = Platform::listeningSockets();
+    // With nothing known, a follow-up looks into every process for every socket.
+    m_holders.clear();
+    m_processes.clear();
+    m_sockets.clear();
+    m_running.clear();
+    m_shared.clear();
+    m_restarts.clear();
+    std::optional<PortScanner::ScanResult> result = followUp();
+    if (result && !result->error)
+        m_lastWholeScan = Clock::now();
+    return result;
+}
+
+std::optional<PortScanner::ScanResult> ListenerInventory::rescan()
+{
+    if (!m_lastWholeScan || Clock::now() - *m_lastWholeScan >= wholeScanInterval)
+        return scan();
+    return followUp();
+}
+
+std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
+{
+    // The kernel lists the sockets while the descriptors that held them are read again.
+    std::future<std::optional<Platform::SocketTable>> listing =
+        std::async(std::launch::async, &Platform::listeningSockets);
+
+    // A process is the one seen before while its pid keeps its number; a pid that passed to
+    // another process makes that process new.
+    const QHash<qint32, quint64> running = Platform::runningProcesses();
+    const auto seenBefore = [&](qint32 pid) {
+        const auto before = m_running.constFind(pid);
+        const auto now = running.constFind(pid);
+        return before != m_running.cend() && now != running.cend() && *before == *now;
+    };
+    QList<qint32> newProcesses;
+    QList<qint32> oldProcesses;
+    for (auto it = running.cbegin(); it != running.cend(); ++it)
+        (seenBefore(it.key()) ? oldProcesses : newProcesses).append(it.key());
+
+    // Each socket held before is looked for where it was held.
+    QList<quint64> checkedSockets;
+    QList<Platform::SocketHolder> checked;
+    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
+        for (const Platform::SocketHolder& holder : it.value()) {
+            if (seenBefore(holder.pid)) {
+                checkedSockets.append(it.key());
+                checked.append(holder);
+            }
+        }
+    }
+    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(checked);
+
+    const std::optional<Platform::SocketTable> table = listing.get();
     if (!table)
         return std::nullopt;
     if (table->error)
         return PortScanner::ScanResult{{}, table->error};
-
-    QSet<quint64> inodes;
-    inodes.reserve(table->sockets.size());
+    QSet<quint64> sockets;
+    sockets.reserve(table->sockets.size());
     for (const Platform::ListeningSocket& socket : table->sockets)
-        inodes.insert(socket.inode);
-    m_holders = Platform::socketHolders(inodes);
-
-    QSet<qint32> pids;
-    for (const auto& holders : std::as_const(m_holders)) {
-        for (const Platform::SocketHolder& holder : holders)
-            pids.insert(holder.pid);
+        sockets.insert(socket.inode);
+    QHash<quint64, QList<Platform::SocketHolder>> holders;
+    for (qsizetype i = 0; i < checked.size(); ++i) {
+        if (stillHeld[i] == checkedSockets[i] && sockets.contains(checkedSockets[i]))
+            holders[checkedSockets[i]].append(checked[i]);
     }
-    QList<qint32> ordered(pids.begin(), pids.end());
-    std::sort(ordered.begin(), ordered.end());
-    m_processes.clear();
-    for (Platform::ProcessFacts& facts : Platform::processFacts(ordered))
-        m_processes.insert(facts.pid, std::move(facts));
+    // The sockets that are new, or that none of their holders hold any more, are sought
+    // everywhere.
+    QSet<quint64> sought;
+    for (const quint64 inode : std::as_const(sockets)) {
+        if (!holders.contains(inode) && (m_holders.contains(inode) || !m_sockets.contains(inode)))
+            sought.insert(inode);
+    }
+    // A new process may have inherited any socket.
+    const auto add = [&](const QHash<quint64, QList<Platform::SocketHolder>>& found) {
+        for (auto it = found.cbegin(); it != found.cend(); ++it)
+            holders[it.key()].append(it.value());
+    };
+    add(Platform::socketHoldersIn(newProcesses, sockets));
+    if (!sought.isEmpty())
+        add(Platform::socketHoldersIn(oldProcesses, sought));
+    for (QList<Platform::SocketHolder>& list : holders) {
+        std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.pid, a.fd) < std::tie(b.pid, b.fd);
+        });
+    }
 
-    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes);
-    lookUpRestarts(ports);
+    // Facts are read for the processes not seen holding before; the others keep theirs.
+    QHash<qint32, Platform::ProcessFacts> processes;
+    QSet<qint32> owners;
+    for (const QList<Platform::SocketHolder>& list : std::as_const(holders)) {
+        for (const Platform::SocketHolder& holder : list)
+            owners.insert(holder.pid);
+    }
+    QList<qint32> unread;
+    QHash<qint32, ServicePort> shared;
+    for (const qint32 pid : std::as_const(owners)) {
+        if (m_processes.contains(pid) && seenBefore(pid)) {
+            processes.insert(pid, m_processes.take(pid));
+            if (m_shared.contains(pid))
+                shared.insert(pid, m_shared.take(pid));
+        } else {
+            unread.append(pid);
+        }
+    }
+    std::sort(unread.begin(), unread.end());
+    for (Platform::ProcessFacts& facts : Platform::processFacts(unread))
+        processes.insert(facts.pid, std::move(facts));
+
+    m_holders = std::move(holders);
+    m_processes = std::move(processes);
+    m_sockets = std::move(sockets);
+    m_running = running;
+
+    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes, shared);
+    m_shared = std::move(shared);
+    lookUpRestarts(ports, m_restarts);
     return PortScanner::ScanResult{std::move(ports), std::nullopt};
 }

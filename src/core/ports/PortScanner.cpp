@@ -20,14 +20,33 @@ void sortByPortAndProtocol(QList<ServicePort>& ports)
 
 } // namespace detail
 
-ScanResult scanResult()
+namespace {
+
+// Where the system has no socket table of its own, the listing tool's.
+ScanResult completed(std::optional<ScanResult> result)
 {
-    ListenerInventory inventory;
-    std::optional<ScanResult> result = inventory.scan();
     if (!result)
         result = detail::lsofScan();
     detail::sortByPortAndProtocol(result->ports);
     return *std::move(result);
+}
+
+} // namespace
+
+ScanResult scanResult()
+{
+    ListenerInventory inventory;
+    return scanResult(inventory);
+}
+
+ScanResult scanResult(ListenerInventory& inventory)
+{
+    return completed(inventory.scan());
+}
+
+ScanResult rescanResult(ListenerInventory& inventory)
+{
+    return completed(inventory.rescan());
 }
 
 QList<ServicePort> scan()
