@@ -234,6 +234,8 @@ protected:
         scanned = records;
         view = std::make_unique<PortsView>();
         view->store().setScannerForTesting([this] { return scanned; });
+        // Only the test says when the made-up machine changes.
+        view->findChild<QCheckBox*>("autoRefresh")->setChecked(false);
         view->resize(1100, 600);
         view->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
@@ -298,7 +300,13 @@ TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
     auto* search = view->findChild<QLineEdit*>();
     EXPECT_EQ(search->placeholderText(), "搜索端口、应用、目录或地址");
     EXPECT_EQ(search->width(), 240);
-    EXPECT_EQ(view->findChild<QCheckBox*>()->text(), "只看常用端口");
+    // Automatic refreshes are on by default; their box comes before the common ports' one.
+    auto* automatic = view->findChild<QCheckBox*>("autoRefresh");
+    auto* common = view->findChild<QCheckBox*>("commonOnly");
+    ASSERT_TRUE(automatic && common);
+    EXPECT_EQ(automatic->text(), "自动刷新");
+    EXPECT_EQ(common->text(), "只看常用端口");
+    EXPECT_LT(automatic->geometry().right(), common->geometry().left());
     QToolButton* refresh = nullptr;
     for (auto* candidate : view->findChildren<QToolButton*>())
         if (candidate->toolTip() == "刷新")
@@ -499,7 +507,7 @@ TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
     view->store().setFilter("");
 
     AppSettings::shared().setCommonPorts({{8080, "web"}, {3000, ""}});
-    auto* common = view->findChild<QCheckBox*>();
+    auto* common = view->findChild<QCheckBox*>("commonOnly");
     QTest::mouseClick(common, Qt::LeftButton, {}, QPoint(5, common->height() / 2));
     EXPECT_TRUE(view->store().commonOnly());
     EXPECT_EQ(column(Column::port), QStringList({"3000", "8080"}));
@@ -566,17 +574,25 @@ TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
     rightClickRow(rowOfPort(5432));
     EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
 
-    // After a new scan the old identities resolve to nothing: a click on a current row gives
-    // the menu of that row alone.
-    scanned = {record(8080, "node"), record(5432, "postgres"), record(3000, "ruby")};
+    // A new scan gives every record a new id, but the selection stays with the same processes,
+    // ports and protocols; the row that went leaves it.
+    scanned = {record(8080, "node", 999991), record(5432, "postgres"), record(3000, "ruby")};
     view->store().refresh();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
-    EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(table().selectionModel()->selectedRows().size(), 3);
     onMenu([&](QMenu* menu) {
         items = actionTexts(menu);
         menu->close();
     });
     rightClickRow(rowOfPort(3000));
+    EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
+    // Outside the selection, a row gives the menu of that row alone.
+    clickRow(rowOfPort(3000));
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        menu->close();
+    });
+    rightClickRow(rowOfPort(5432));
     EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
 
     // A click below the rows opens nothing.

@@ -4,6 +4,7 @@
 #include "SafeText.h"
 #include "Stores.h"
 #include "Style.h"
+#include "Symbols.h"
 #include "platform/Platform.h"
 
 #include <QCollator>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -45,7 +47,27 @@ template <typename T> int compareNumbers(T a, T b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
+// Whether two records sort alike under every column: then one's collation keys serve the other.
+bool sortAlike(const ServicePort& a, const ServicePort& b)
+{
+    return a.appName == b.appName && a.command == b.command && a.workingDir == b.workingDir &&
+           a.address == b.address && a.user == b.user && a.networkProtocol == b.networkProtocol;
+}
+
+// Whether two records show the same, ids aside.
+bool showAlike(const ServicePort& a, const ServicePort& b)
+{
+    ServicePort withSameId = b;
+    withSameId.id = a.id;
+    return withSameId == a;
+}
+
 } // namespace
+
+size_t qHash(const PortsTableModel::Identity& identity, size_t seed)
+{
+    return qHashMulti(seed, identity.pid, identity.port, identity.protocol, identity.occurrence);
+}
 
 PortsTableModel::PortsTableModel(PortsStore& store, QObject* parent)
     : QAbstractTableModel(parent), m_store(store), m_sortOrder({SortKey{}}),
@@ -53,23 +75,20 @@ PortsTableModel::PortsTableModel(PortsStore& store, QObject* parent)
       m_portFont(Style::font(Style::TextStyle::body, true, true)),
       m_captionFont(Style::font(Style::TextStyle::caption)),
       m_captionMonoFont(Style::font(Style::TextStyle::caption, true)),
-      m_bodyMonoFont(Style::font(Style::TextStyle::body, true))
+      m_bodyMonoFont(Style::font(Style::TextStyle::body, true)),
+      m_exposedIcon(Symbols::icon(QStringLiteral("network")))
 {
-    connect(&m_store, &PortsStore::portsChanged, this, [this] {
-        rebuildKeys();
-        reload();
-    });
+    connect(&m_store, &PortsStore::portsChanged, this, &PortsTableModel::applyScan);
     connect(&m_store, &PortsStore::filterChanged, this, &PortsTableModel::reload);
     connect(&m_store, &PortsStore::commonOnlyChanged, this, &PortsTableModel::reload);
-    rebuildKeys();
-    reload();
+    applyScan();
 }
 
 PortsTableModel::~PortsTableModel() = default;
 
 int PortsTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_order.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_shown.size());
 }
 
 int PortsTableModel::columnCount(const QModelIndex& parent) const
@@ -79,16 +98,38 @@ int PortsTableModel::columnCount(const QModelIndex& parent) const
 
 const ServicePort& PortsTableModel::record(int row) const
 {
-    return m_filtered.at(m_order.at(static_cast<size_t>(row)));
+    return m_all.at(m_shown.at(static_cast<size_t>(row)));
 }
 
 int PortsTableModel::rowOf(const QUuid& id) const
 {
-    for (size_t row = 0; row < m_order.size(); ++row) {
-        if (m_filtered.at(m_order[row]).id == id)
+    for (size_t row = 0; row < m_shown.size(); ++row) {
+        if (m_all.at(m_shown[row]).id == id)
             return static_cast<int>(row);
     }
     return -1;
+}
+
+int PortsTableModel::rowLike(const ServicePort& like) const
+{
+    for (size_t row = 0; row < m_shown.size(); ++row) {
+        const ServicePort& p = m_all.at(m_shown[row]);
+        if (p.pid == like.pid && p.port == like.port && p.networkProtocol == like.networkProtocol)
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
+bool PortsTableModel::isExposed(const QString& address)
+{
+    return address == u"*" || address == u"0.0.0.0" || address == u"::" ||
+           address == u"::ffff:0.0.0.0";
+}
+
+QString PortsTableModel::identity(const ServicePort& record)
+{
+    return QString::number(record.pid) + QLatin1Char('/') + QString::number(record.port) +
+           QLatin1Char('/') + record.networkProtocol;
 }
 
 QVariant PortsTableModel::data(const QModelIndex& index, int role) const
@@ -159,6 +200,8 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
             const QString tip = applicationToolTip(p);
             return tip.isEmpty() ? QVariant() : QVariant(tip);
         }
+        if (column == address && isExposed(p.address))
+            return QStringLiteral("对所有网络接口开放，其他机器可以连接");
         if (column == action) {
             if (!canTerminate(p))
                 return QStringLiteral("属于其他用户，需要管理员权限");
@@ -166,6 +209,12 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
                                          : QStringLiteral("属于其他用户，可能需要管理员权限");
         }
         return {};
+    case Qt::DecorationRole:
+        if (column == address && isExposed(p.address))
+            return m_exposedIcon;
+        return {};
+    case Qt::BackgroundRole:
+        return m_tint.isEmpty() ? QVariant() : m_tint.background(identity(p), palette);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     case IdRole:
@@ -219,25 +268,34 @@ void PortsTableModel::setSortOrder(const QList<SortKey>& order)
         return;
     m_sortOrder = order;
     m_rank.clear();
+    reorder();
+    emit sortOrderChanged();
+}
+
+void PortsTableModel::reorder()
+{
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
-    QList<QUuid> ids;
-    ids.reserve(before.size());
+    std::vector<int> held;
+    held.reserve(static_cast<size_t>(before.size()));
     for (const QModelIndex& index : before)
-        ids.append(index.isValid() ? record(index.row()).id : QUuid());
+        held.push_back(index.isValid() ? m_shown[static_cast<size_t>(index.row())] : -1);
     sortRows();
     if (!before.isEmpty()) {
-        QHash<QUuid, int> rows;
-        for (size_t row = 0; row < m_order.size(); ++row)
-            rows.insert(m_filtered.at(m_order[row]).id, static_cast<int>(row));
+        std::vector<int> rowOfRecord(static_cast<size_t>(m_all.size()), -1);
+        for (size_t row = 0; row < m_shown.size(); ++row)
+            rowOfRecord[static_cast<size_t>(m_shown[row])] = static_cast<int>(row);
         QModelIndexList after;
         after.reserve(before.size());
-        for (qsizetype i = 0; i < before.size(); ++i)
-            after.append(index(rows.value(ids[i], -1), before[i].column()));
+        for (qsizetype i = 0; i < before.size(); ++i) {
+            const int record = held[static_cast<size_t>(i)];
+            after.append(record < 0
+                             ? QModelIndex()
+                             : index(rowOfRecord[static_cast<size_t>(record)], before[i].column()));
+        }
         changePersistentIndexList(before, after);
     }
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    emit sortOrderChanged();
 }
 
 void PortsTableModel::sortByClick(int column)
@@ -258,29 +316,222 @@ void PortsTableModel::sortByClick(int column)
 void PortsTableModel::reload()
 {
     beginResetModel();
-    m_filtered = m_store.filtered();
+    m_shown = indexesOf(m_all, m_store.filtered());
     sortRows();
     endResetModel();
 }
 
-void PortsTableModel::rebuildKeys()
+std::vector<int> PortsTableModel::indexesOf(const QList<ServicePort>& all,
+                                            const QList<ServicePort>& filtered)
 {
-    const QCollator collator = makeCollator();
-    m_all = m_store.ports();
-    m_indexOf.clear();
-    m_indexOf.reserve(m_all.size());
-    m_keys.clear();
-    m_keys.reserve(static_cast<size_t>(m_all.size()));
-    for (qsizetype i = 0; i < m_all.size(); ++i) {
-        const ServicePort& p = m_all.at(i);
-        m_indexOf.insert(p.id, static_cast<int>(i));
-        m_keys.push_back(TextKeys{collator.sortKey(p.networkProtocol),
-                                  collator.sortKey(SafeText::visible(p.displayName())),
-                                  collator.sortKey(SafeText::visible(p.workingDirSortKey())),
-                                  collator.sortKey(p.address),
-                                  collator.sortKey(SafeText::visible(p.user))});
+    std::vector<int> indexes(static_cast<size_t>(filtered.size()));
+    if (filtered.constData() == all.constData()) {
+        std::iota(indexes.begin(), indexes.end(), 0);
+        return indexes;
     }
+    // The filtered list keeps the order of the whole list it was drawn from.
+    qsizetype at = 0;
+    size_t found = 0;
+    for (const ServicePort& record : filtered) {
+        while (at < all.size() && all.at(at).id != record.id)
+            ++at;
+        if (at == all.size())
+            break;
+        indexes[found++] = static_cast<int>(at++);
+    }
+    indexes.resize(found);
+    return indexes;
+}
+
+void PortsTableModel::applyScan()
+{
+    emit scanAboutToBeApplied();
+    const QList<ServicePort> all = m_store.ports();
+
+    std::vector<Identity> identities;
+    identities.reserve(static_cast<size_t>(all.size()));
+    QHash<Identity, int> indexOf;
+    indexOf.reserve(all.size());
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const ServicePort& p = all.at(i);
+        Identity key{p.pid, p.port, p.networkProtocol, 0};
+        while (indexOf.contains(key))
+            ++key.occurrence;
+        indexOf.insert(key, static_cast<int>(i));
+        identities.push_back(std::move(key));
+    }
+    // Where each record of the last scan is in this one, and the reverse.
+    std::vector<int> now(m_all.size(), -1);
+    std::vector<int> before(static_cast<size_t>(all.size()), -1);
+    for (size_t j = 0; j < m_identities.size(); ++j) {
+        const int i = indexOf.value(m_identities[j], -1);
+        now[j] = i;
+        if (i >= 0)
+            before[static_cast<size_t>(i)] = static_cast<int>(j);
+    }
+    std::vector<TextKeys> keys = keysFor(all, before);
+
+    // The rows of records that are gone, or no longer pass the filter, go first.
+    const std::vector<int> shownNow = indexesOf(all, m_store.filtered());
+    std::vector<char> shown(static_cast<size_t>(all.size()), 0);
+    for (const int i : shownNow)
+        shown[static_cast<size_t>(i)] = 1;
+    std::vector<char> kept(m_shown.size(), 0);
+    for (size_t row = 0; row < m_shown.size(); ++row) {
+        const int i = now[static_cast<size_t>(m_shown[row])];
+        kept[row] = i >= 0 && shown[static_cast<size_t>(i)];
+    }
+    removeRowsNotKept(kept);
+
+    // The rows left show this scan's records from here on.
+    std::vector<char> changed(m_shown.size(), 0);
+    for (size_t row = 0; row < m_shown.size(); ++row) {
+        const int j = m_shown[row];
+        const int i = now[static_cast<size_t>(j)];
+        changed[row] = !showAlike(m_all.at(j), all.at(i));
+        m_shown[row] = i;
+    }
+    m_all = all;
+    m_identities = std::move(identities);
+    m_keys = std::move(keys);
     m_rank.clear();
+    emitChanged(changed);
+    // A record whose texts changed may belong elsewhere under the sort order now.
+    for (size_t row = 1; row < m_shown.size(); ++row) {
+        if (precedes(m_shown[row], m_shown[row - 1])) {
+            reorder();
+            break;
+        }
+    }
+
+    std::vector<char> present(static_cast<size_t>(all.size()), 0);
+    for (const int i : m_shown)
+        present[static_cast<size_t>(i)] = 1;
+    std::vector<int> added;
+    for (const int i : shownNow) {
+        if (!present[static_cast<size_t>(i)])
+            added.push_back(i);
+    }
+    if (m_scanShown) {
+        for (const int i : added)
+            m_tint.mark(identity(all.at(i)));
+    }
+    insertRowsInOrder(std::move(added));
+    m_scanShown = m_scanShown || !all.isEmpty();
+    emit scanApplied();
+}
+
+std::vector<PortsTableModel::TextKeys>
+PortsTableModel::keysFor(const QList<ServicePort>& all, const std::vector<int>& before) const
+{
+    std::optional<QCollator> collator;
+    std::vector<TextKeys> keys;
+    keys.reserve(static_cast<size_t>(all.size()));
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const ServicePort& p = all.at(i);
+        const int j = before[static_cast<size_t>(i)];
+        if (j >= 0 && sortAlike(m_all.at(j), p)) {
+            keys.push_back(m_keys[static_cast<size_t>(j)]);
+            continue;
+        }
+        if (!collator)
+            collator = makeCollator();
+        keys.push_back(TextKeys{collator->sortKey(p.networkProtocol),
+                                collator->sortKey(SafeText::visible(p.displayName())),
+                                collator->sortKey(SafeText::visible(p.workingDirSortKey())),
+                                collator->sortKey(p.address),
+                                collator->sortKey(SafeText::visible(p.user))});
+    }
+    return keys;
+}
+
+void PortsTableModel::removeRowsNotKept(const std::vector<char>& kept)
+{
+    // From the bottom, so that the rows still to go keep their numbers.
+    for (int last = static_cast<int>(kept.size()) - 1; last >= 0; --last) {
+        if (kept[static_cast<size_t>(last)])
+            continue;
+        int first = last;
+        while (first > 0 && !kept[static_cast<size_t>(first - 1)])
+            --first;
+        beginRemoveRows({}, first, last);
+        m_shown.erase(m_shown.begin() + first, m_shown.begin() + last + 1);
+        endRemoveRows();
+        last = first;
+    }
+}
+
+void PortsTableModel::insertRowsInOrder(std::vector<int> added)
+{
+    std::sort(added.begin(), added.end(), [this](int a, int b) { return precedes(a, b); });
+    size_t row = 0;
+    for (size_t next = 0; next < added.size();) {
+        while (row < m_shown.size() && precedes(m_shown[row], added[next]))
+            ++row;
+        // Every record that goes before the row found goes in at once.
+        size_t end = next + 1;
+        while (end < added.size() && (row == m_shown.size() || precedes(added[end], m_shown[row])))
+            ++end;
+        const int first = static_cast<int>(row);
+        beginInsertRows({}, first, first + static_cast<int>(end - next) - 1);
+        m_shown.insert(m_shown.begin() + static_cast<std::ptrdiff_t>(row),
+                       added.begin() + static_cast<std::ptrdiff_t>(next),
+                       added.begin() + static_cast<std::ptrdiff_t>(end));
+        endInsertRows();
+        row += end - next;
+        next = end;
+    }
+}
+
+void PortsTableModel::emitChanged(const std::vector<char>& changed)
+{
+    for (size_t first = 0; first < changed.size(); ++first) {
+        if (!changed[first])
+            continue;
+        size_t last = first;
+        while (last + 1 < changed.size() && changed[last + 1])
+            ++last;
+        emit dataChanged(index(static_cast<int>(first), 0),
+                         index(static_cast<int>(last), columns - 1));
+        first = last;
+    }
+}
+
+int PortsTableModel::compare(const SortKey& key, int a, int b) const
+{
+    const ServicePort& pa = m_all.at(a);
+    const ServicePort& pb = m_all.at(b);
+    const TextKeys& ka = m_keys[static_cast<size_t>(a)];
+    const TextKeys& kb = m_keys[static_cast<size_t>(b)];
+    switch (key.column) {
+    case port:
+        return compareNumbers(pa.port, pb.port);
+    case pid:
+        return compareNumbers(pa.pid, pb.pid);
+    case protocol:
+        return ka.protocol.compare(kb.protocol);
+    case application:
+        return ka.displayName.compare(kb.displayName);
+    case directory:
+        return ka.workingDir.compare(kb.workingDir);
+    case address:
+        return ka.address.compare(kb.address);
+    case user:
+        return ka.user.compare(kb.user);
+    default:
+        return 0;
+    }
+}
+
+// The sort order, then the scan's own order: the order of a stable sort of the scan's list.
+bool PortsTableModel::precedes(int a, int b) const
+{
+    for (const SortKey& key : m_sortOrder) {
+        const int result = compare(key, a, b);
+        if (result != 0)
+            return key.order == Qt::AscendingOrder ? result < 0 : result > 0;
+    }
+    return a < b;
 }
 
 void PortsTableModel::rankAll()
@@ -289,39 +540,7 @@ void PortsTableModel::rankAll()
     std::vector<int> order(count);
     for (size_t i = 0; i < count; ++i)
         order[i] = static_cast<int>(i);
-
-    const auto compare = [&](const SortKey& key, int a, int b) {
-        const ServicePort& pa = m_all.at(a);
-        const ServicePort& pb = m_all.at(b);
-        const TextKeys& ka = m_keys[static_cast<size_t>(a)];
-        const TextKeys& kb = m_keys[static_cast<size_t>(b)];
-        switch (key.column) {
-        case port:
-            return compareNumbers(pa.port, pb.port);
-        case pid:
-            return compareNumbers(pa.pid, pb.pid);
-        case protocol:
-            return ka.protocol.compare(kb.protocol);
-        case application:
-            return ka.displayName.compare(kb.displayName);
-        case directory:
-            return ka.workingDir.compare(kb.workingDir);
-        case address:
-            return ka.address.compare(kb.address);
-        case user:
-            return ka.user.compare(kb.user);
-        default:
-            return 0;
-        }
-    };
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        for (const SortKey& key : m_sortOrder) {
-            const int result = compare(key, a, b);
-            if (result != 0)
-                return key.order == Qt::AscendingOrder ? result < 0 : result > 0;
-        }
-        return false;
-    });
+    std::sort(order.begin(), order.end(), [this](int a, int b) { return precedes(a, b); });
     m_rank.assign(count, 0);
     for (size_t place = 0; place < count; ++place)
         m_rank[static_cast<size_t>(order[place])] = static_cast<int>(place);
@@ -331,20 +550,9 @@ void PortsTableModel::sortRows()
 {
     if (m_rank.size() != m_keys.size() || m_rank.empty())
         rankAll();
-    // The filtered rows keep the scan's order, so ordering them by their places in the whole
-    // sorted list is the same stable sort as sorting them by themselves.
-    const qsizetype count = m_filtered.size();
-    std::vector<std::pair<int, int>> places(static_cast<size_t>(count));
-    for (qsizetype i = 0; i < count; ++i) {
-        const int index = m_indexOf.value(m_filtered.at(i).id, -1);
-        const int place =
-            index < 0 ? std::numeric_limits<int>::max() : m_rank[static_cast<size_t>(index)];
-        places[static_cast<size_t>(i)] = {place, static_cast<int>(i)};
-    }
-    std::sort(places.begin(), places.end());
-    m_order.resize(static_cast<size_t>(count));
-    for (size_t i = 0; i < places.size(); ++i)
-        m_order[i] = places[i].second;
+    std::sort(m_shown.begin(), m_shown.end(), [this](int a, int b) {
+        return m_rank[static_cast<size_t>(a)] < m_rank[static_cast<size_t>(b)];
+    });
 }
 
 std::optional<QIcon> PortsTableModel::iconFor(const ServicePort& record) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Models.h"
+#include "RowTint.h"
 
 #include <QAbstractTableModel>
 #include <QCollatorSortKey>
@@ -15,7 +16,9 @@
 
 class PortsStore;
 
-// The ports table: the store's filtered records, sorted by the table's sort order.
+// The ports table: the store's filtered records, sorted by the table's sort order. A new scan
+// changes only the rows that changed: rows are known by their process, port and protocol, since
+// every scan gives its records new ids.
 class PortsTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -23,6 +26,7 @@ public:
     enum Column { port, protocol, application, directory, pid, address, user, action };
     static constexpr int columns = action + 1;
     enum Role {
+        // The record's id in the scan now shown.
         IdRole = Qt::UserRole + 1,
         // The second line of the application cell: the command, when the process is an app's.
         SubtitleRole,
@@ -32,6 +36,11 @@ public:
 
     // Whether the row's process can be terminated from the table: it has one the scan could see.
     static bool canTerminate(const ServicePort& record) { return record.pid > 0; }
+    // Whether a listening address takes connections on every network interface.
+    static bool isExposed(const QString& address);
+    // What tells a row apart from every other of the same scan and stays the same from one scan
+    // to the next: its process, port and protocol.
+    static QString identity(const ServicePort& record);
 
     struct SortKey {
         Column column = port;
@@ -50,8 +59,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     const ServicePort& record(int row) const;
-    // The row showing the record with this identity, or -1.
+    // The row showing the record with this id, or -1.
     int rowOf(const QUuid& id) const;
+    // The row showing the record with the identity of this one, or -1.
+    int rowLike(const ServicePort& record) const;
 
     static bool isSortable(int column);
     QList<SortKey> sortOrder() const;
@@ -62,8 +73,14 @@ public:
     // Reads the store's filtered list again and sorts it.
     void reload();
 
+    // The rows that appeared with the last scans.
+    RowTint& tint() { return m_tint; }
+
 signals:
     void sortOrderChanged();
+    // Around the changes a new scan makes to the rows.
+    void scanAboutToBeApplied();
+    void scanApplied();
 
 private:
     struct TextKeys {
@@ -73,28 +90,52 @@ private:
         QCollatorSortKey address;
         QCollatorSortKey user;
     };
+    // A record's identity, numbered should a scan give two records the same one.
+    struct Identity {
+        qint32 pid = 0;
+        qint64 port = 0;
+        QString protocol;
+        int occurrence = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    friend size_t qHash(const Identity& identity, size_t seed);
 
     PortsStore& m_store;
     QList<SortKey> m_sortOrder;
-    QList<ServicePort> m_filtered;
-    // The last scan's records, with their collation keys made once per scan (records never
-    // change), and each record's place in the whole list under the sort order, made once per
-    // scan and order: a keystroke then only orders the filtered rows by those places.
+    // The last scan's records, each with its identity and its collation keys, which a record
+    // keeps from one scan to the next while its texts stay the same.
     QList<ServicePort> m_all;
-    QHash<QUuid, int> m_indexOf;
+    std::vector<Identity> m_identities;
     std::vector<TextKeys> m_keys;
+    // Each record's place in the whole list under the sort order, made when first needed after a
+    // scan or a new order: a keystroke then only orders the filtered rows by those places.
     std::vector<int> m_rank;
-    // m_order[row] indexes m_filtered.
-    std::vector<int> m_order;
+    // m_shown[row] indexes m_all.
+    std::vector<int> m_shown;
+    // Rows of the first scan shown are not new.
+    bool m_scanShown = false;
+    RowTint m_tint;
     QString m_loginName;
     QFont m_portFont;
     QFont m_captionFont;
     QFont m_captionMonoFont;
     QFont m_bodyMonoFont;
+    QIcon m_exposedIcon;
     // Icons by the icon name the scan found, loaded when a row first shows one.
     mutable QHash<QString, std::optional<QIcon>> m_icons;
 
-    void rebuildKeys();
+    void applyScan();
+    void removeRowsNotKept(const std::vector<char>& kept);
+    void insertRowsInOrder(std::vector<int> added);
+    void emitChanged(const std::vector<char>& changed);
+    // Puts the rows in order again, keeping selections and other held indexes on their records.
+    void reorder();
+    std::vector<TextKeys> keysFor(const QList<ServicePort>& all,
+                                  const std::vector<int>& before) const;
+    static std::vector<int> indexesOf(const QList<ServicePort>& all,
+                                      const QList<ServicePort>& filtered);
+    int compare(const SortKey& key, int a, int b) const;
+    bool precedes(int a, int b) const;
     void rankAll();
     void sortRows();
     std::optional<QIcon> iconFor(const ServicePort& record) const;

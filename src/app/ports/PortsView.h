@@ -6,10 +6,13 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class ErrorBanner;
 class PortsStore;
+class RefreshLoop;
 class PortsTableModel;
 class QCheckBox;
 class QLabel;
@@ -18,11 +21,14 @@ class QTableView;
 class QToolButton;
 class QVBoxLayout;
 
-// The ports screen. Owns its store; scans each time it is shown.
+// The ports screen. Owns its store; scans each time it is shown, and by itself while it stays on
+// screen (see autoRefreshInterval).
 class PortsView : public QWidget {
     Q_OBJECT
 
 public:
+    static constexpr std::chrono::milliseconds autoRefreshInterval{2000};
+
     explicit PortsView(QWidget* parent = nullptr);
     ~PortsView() override;
 
@@ -42,8 +48,12 @@ private:
     PortsTableModel* m_model = nullptr;
     QSet<QUuid> m_selection;
     bool m_restoringSelection = false;
+    // The row at the top of a scrolled table, kept there while a scan changes the rows.
+    std::optional<ServicePort> m_topRow;
+    RefreshLoop* m_loop = nullptr;
 
     QLabel* m_symbol = nullptr;
+    QCheckBox* m_autoRefresh = nullptr;
     QCheckBox* m_commonOnly = nullptr;
     QLineEdit* m_search = nullptr;
     QToolButton* m_refresh = nullptr;
@@ -63,6 +73,8 @@ private:
     void updateBanner();
     void restoreSelection();
     void takeSelection();
+    void rememberTopRow();
+    void keepTopRow();
     void showContextMenu(const QPoint& position);
     QList<ServicePort> resolve(const QSet<QUuid>& ids) const;
     void confirmKill(const ServicePort& record);
