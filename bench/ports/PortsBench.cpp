@@ -3,6 +3,7 @@
 // follow-up scan in which nothing changed against a whole one, and one after ten listeners came
 // and ten went, checked against a whole scan; and the parser of the listing tool's output, which
 // the systems without a socket table of their own use.
+#include "Figures.h"
 #include "ListenerInventory.h"
 #include "PortScanner.h"
 #include "ProcessRunner.h"
@@ -300,43 +301,6 @@ void BM_Inventory_FollowUpTenListenersCameAndWent(benchmark::State& state)
 BENCHMARK(BM_Inventory_FollowUpTenListenersCameAndWent)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
-
-// Keeps each benchmark's figures: the median over repetitions when there are several, else the
-// one run's.
-class FigureReporter : public benchmark::ConsoleReporter {
-public:
-    struct Figures {
-        double milliseconds = 0;
-        std::map<std::string, double> counters;
-    };
-    std::map<std::string, Figures> figures;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
-            const std::string& name = run.run_name.function_name;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Aggregate && !median)
-                continue;
-            if (!median && medians_.count(name))
-                continue;
-            if (median)
-                medians_.insert(name);
-            Figures& kept = figures[name];
-            kept.milliseconds = run.GetAdjustedRealTime() *
-                                benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
-                                benchmark::GetTimeUnitMultiplier(run.time_unit);
-            for (const auto& [counter, value] : run.counters)
-                kept.counters[counter] = value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-private:
-    std::set<std::string> medians_;
-};
 
 } // namespace
 

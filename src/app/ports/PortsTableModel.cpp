@@ -47,31 +47,14 @@ template <typename T> int compareNumbers(T a, T b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Whether two records sort alike under every column: then one's collation keys serve the other.
-bool sortAlike(const ServicePort& a, const ServicePort& b)
-{
-    return a.appName == b.appName && a.command == b.command && a.workingDir == b.workingDir &&
-           a.address == b.address && a.user == b.user && a.networkProtocol == b.networkProtocol;
-}
-
-// Whether two records show the same, ids aside.
-bool showAlike(const ServicePort& a, const ServicePort& b)
-{
-    ServicePort withSameId = b;
-    withSameId.id = a.id;
-    return withSameId == a;
-}
+// More separate removals than this are made as one: each costs the view a walk over all rows.
+constexpr int scatteredRemovals = 4;
 
 } // namespace
 
-size_t qHash(const PortsTableModel::Identity& identity, size_t seed)
-{
-    return qHashMulti(seed, identity.pid, identity.port, identity.protocol, identity.occurrence);
-}
-
 PortsTableModel::PortsTableModel(PortsStore& store, QObject* parent)
     : QAbstractTableModel(parent), m_store(store), m_sortOrder({SortKey{}}),
-      m_loginName(Platform::loginName()),
+      m_collator(makeCollator()), m_loginName(Platform::loginName()),
       m_portFont(Style::font(Style::TextStyle::body, true, true)),
       m_captionFont(Style::font(Style::TextStyle::caption)),
       m_captionMonoFont(Style::font(Style::TextStyle::caption, true)),
@@ -105,16 +88,6 @@ int PortsTableModel::rowOf(const QUuid& id) const
 {
     for (size_t row = 0; row < m_shown.size(); ++row) {
         if (m_all.at(m_shown[row]).id == id)
-            return static_cast<int>(row);
-    }
-    return -1;
-}
-
-int PortsTableModel::rowLike(const ServicePort& like) const
-{
-    for (size_t row = 0; row < m_shown.size(); ++row) {
-        const ServicePort& p = m_all.at(m_shown[row]);
-        if (p.pid == like.pid && p.port == like.port && p.networkProtocol == like.networkProtocol)
             return static_cast<int>(row);
     }
     return -1;
@@ -274,13 +247,18 @@ void PortsTableModel::setSortOrder(const QList<SortKey>& order)
 
 void PortsTableModel::reorder()
 {
+    rearrange([this] { sortRows(); });
+}
+
+void PortsTableModel::rearrange(const std::function<void()>& reorderRows)
+{
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<int> held;
     held.reserve(static_cast<size_t>(before.size()));
     for (const QModelIndex& index : before)
         held.push_back(index.isValid() ? m_shown[static_cast<size_t>(index.row())] : -1);
-    sortRows();
+    reorderRows();
     if (!before.isEmpty()) {
         std::vector<int> rowOfRecord(static_cast<size_t>(m_all.size()), -1);
         for (size_t row = 0; row < m_shown.size(); ++row)
@@ -347,29 +325,14 @@ void PortsTableModel::applyScan()
 {
     emit scanAboutToBeApplied();
     const QList<ServicePort> all = m_store.ports();
-
-    std::vector<Identity> identities;
-    identities.reserve(static_cast<size_t>(all.size()));
-    QHash<Identity, int> indexOf;
-    indexOf.reserve(all.size());
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        const ServicePort& p = all.at(i);
-        Identity key{p.pid, p.port, p.networkProtocol, 0};
-        while (indexOf.contains(key))
-            ++key.occurrence;
-        indexOf.insert(key, static_cast<int>(i));
-        identities.push_back(std::move(key));
+    const ScanChanges changes = m_store.changesSince(m_all);
+    // Where each record of the last scan is in this one.
+    std::vector<int> now(static_cast<size_t>(m_all.size()), -1);
+    for (size_t i = 0; i < changes.follows.size(); ++i) {
+        if (changes.follows[i] >= 0)
+            now[static_cast<size_t>(changes.follows[i])] = static_cast<int>(i);
     }
-    // Where each record of the last scan is in this one, and the reverse.
-    std::vector<int> now(m_all.size(), -1);
-    std::vector<int> before(static_cast<size_t>(all.size()), -1);
-    for (size_t j = 0; j < m_identities.size(); ++j) {
-        const int i = indexOf.value(m_identities[j], -1);
-        now[j] = i;
-        if (i >= 0)
-            before[static_cast<size_t>(i)] = static_cast<int>(j);
-    }
-    std::vector<TextKeys> keys = keysFor(all, before);
+    std::vector<std::shared_ptr<const TextKeys>> keys = keysFor(all, changes);
 
     // The rows of records that are gone, or no longer pass the filter, go first.
     const std::vector<int> shownNow = indexesOf(all, m_store.filtered());
@@ -386,19 +349,21 @@ void PortsTableModel::applyScan()
     // The rows left show this scan's records from here on.
     std::vector<char> changed(m_shown.size(), 0);
     for (size_t row = 0; row < m_shown.size(); ++row) {
-        const int j = m_shown[row];
-        const int i = now[static_cast<size_t>(j)];
-        changed[row] = !showAlike(m_all.at(j), all.at(i));
+        const int i = now[static_cast<size_t>(m_shown[row])];
+        changed[row] = !changes.same[static_cast<size_t>(i)];
         m_shown[row] = i;
     }
     m_all = all;
-    m_identities = std::move(identities);
     m_keys = std::move(keys);
     m_rank.clear();
     emitChanged(changed);
-    // A record whose texts changed may belong elsewhere under the sort order now.
-    for (size_t row = 1; row < m_shown.size(); ++row) {
-        if (precedes(m_shown[row], m_shown[row - 1])) {
+    // A record that changed may belong elsewhere under the sort order now; the others keep their
+    // order among themselves.
+    for (size_t row = 0; row < m_shown.size(); ++row) {
+        if (!changed[row])
+            continue;
+        if ((row > 0 && precedes(m_shown[row], m_shown[row - 1])) ||
+            (row + 1 < m_shown.size() && precedes(m_shown[row + 1], m_shown[row]))) {
             reorder();
             break;
         }
@@ -421,32 +386,52 @@ void PortsTableModel::applyScan()
     emit scanApplied();
 }
 
-std::vector<PortsTableModel::TextKeys>
-PortsTableModel::keysFor(const QList<ServicePort>& all, const std::vector<int>& before) const
+std::vector<std::shared_ptr<const PortsTableModel::TextKeys>>
+PortsTableModel::keysFor(const QList<ServicePort>& all, const ScanChanges& changes)
 {
-    std::optional<QCollator> collator;
-    std::vector<TextKeys> keys;
+    std::vector<std::shared_ptr<const TextKeys>> keys;
     keys.reserve(static_cast<size_t>(all.size()));
     for (qsizetype i = 0; i < all.size(); ++i) {
         const ServicePort& p = all.at(i);
-        const int j = before[static_cast<size_t>(i)];
-        if (j >= 0 && sortAlike(m_all.at(j), p)) {
-            keys.push_back(m_keys[static_cast<size_t>(j)]);
+        const int j = changes.follows[static_cast<size_t>(i)];
+        if (j >= 0 && changes.same[static_cast<size_t>(i)]) {
+            // Each record of the last scan is followed once at most, and its keys go with it.
+            keys.push_back(std::move(m_keys[static_cast<size_t>(j)]));
             continue;
         }
-        if (!collator)
-            collator = makeCollator();
-        keys.push_back(TextKeys{collator->sortKey(p.networkProtocol),
-                                collator->sortKey(SafeText::visible(p.displayName())),
-                                collator->sortKey(SafeText::visible(p.workingDirSortKey())),
-                                collator->sortKey(p.address),
-                                collator->sortKey(SafeText::visible(p.user))});
+        keys.push_back(std::make_shared<const TextKeys>(TextKeys{
+            m_collator.sortKey(p.networkProtocol),
+            m_collator.sortKey(SafeText::visible(p.displayName())),
+            m_collator.sortKey(SafeText::visible(p.workingDirSortKey())),
+            m_collator.sortKey(p.address), m_collator.sortKey(SafeText::visible(p.user))}));
     }
     return keys;
 }
 
-void PortsTableModel::removeRowsNotKept(const std::vector<char>& kept)
+void PortsTableModel::removeRowsNotKept(std::vector<char> kept)
 {
+    int removals = 0;
+    for (size_t row = 0; row < kept.size(); ++row)
+        removals += !kept[row] && (row == 0 || kept[row - 1]);
+    if (removals > scatteredRemovals) {
+        // The rows to go move to the end first, all in one.
+        rearrange([&] {
+            std::vector<int> order;
+            order.reserve(m_shown.size());
+            for (size_t row = 0; row < kept.size(); ++row) {
+                if (kept[row])
+                    order.push_back(m_shown[row]);
+            }
+            const size_t keptCount = order.size();
+            for (size_t row = 0; row < kept.size(); ++row) {
+                if (!kept[row])
+                    order.push_back(m_shown[row]);
+            }
+            m_shown = std::move(order);
+            std::fill(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keptCount), 1);
+            std::fill(kept.begin() + static_cast<std::ptrdiff_t>(keptCount), kept.end(), 0);
+        });
+    }
     // From the bottom, so that the rows still to go keep their numbers.
     for (int last = static_cast<int>(kept.size()) - 1; last >= 0; --last) {
         if (kept[static_cast<size_t>(last)])
@@ -501,8 +486,8 @@ int PortsTableModel::compare(const SortKey& key, int a, int b) const
 {
     const ServicePort& pa = m_all.at(a);
     const ServicePort& pb = m_all.at(b);
-    const TextKeys& ka = m_keys[static_cast<size_t>(a)];
-    const TextKeys& kb = m_keys[static_cast<size_t>(b)];
+    const TextKeys& ka = *m_keys[static_cast<size_t>(a)];
+    const TextKeys& kb = *m_keys[static_cast<size_t>(b)];
     switch (key.column) {
     case port:
         return compareNumbers(pa.port, pb.port);

@@ -2,8 +2,10 @@
 
 #include "Models.h"
 #include "RowTint.h"
+#include "ScanChanges.h"
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QCollatorSortKey>
 #include <QFont>
 #include <QHash>
@@ -11,6 +13,8 @@
 #include <QList>
 #include <QUuid>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -61,8 +65,6 @@ public:
     const ServicePort& record(int row) const;
     // The row showing the record with this id, or -1.
     int rowOf(const QUuid& id) const;
-    // The row showing the record with the identity of this one, or -1.
-    int rowLike(const ServicePort& record) const;
 
     static bool isSortable(int column);
     QList<SortKey> sortOrder() const;
@@ -90,23 +92,15 @@ private:
         QCollatorSortKey address;
         QCollatorSortKey user;
     };
-    // A record's identity, numbered should a scan give two records the same one.
-    struct Identity {
-        qint32 pid = 0;
-        qint64 port = 0;
-        QString protocol;
-        int occurrence = 0;
-        bool operator==(const Identity&) const = default;
-    };
-    friend size_t qHash(const Identity& identity, size_t seed);
-
     PortsStore& m_store;
     QList<SortKey> m_sortOrder;
+    // Made once: making one costs more than the keys of a scan's new records.
+    QCollator m_collator;
     // The last scan's records, each with its identity and its collation keys, which a record
     // keeps from one scan to the next while its texts stay the same.
     QList<ServicePort> m_all;
-    std::vector<Identity> m_identities;
-    std::vector<TextKeys> m_keys;
+    // Held by pointer, so that a record's keys pass to the record that follows it for nothing.
+    std::vector<std::shared_ptr<const TextKeys>> m_keys;
     // Each record's place in the whole list under the sort order, made when first needed after a
     // scan or a new order: a keystroke then only orders the filtered rows by those places.
     std::vector<int> m_rank;
@@ -125,13 +119,17 @@ private:
     mutable QHash<QString, std::optional<QIcon>> m_icons;
 
     void applyScan();
-    void removeRowsNotKept(const std::vector<char>& kept);
+    void removeRowsNotKept(std::vector<char> kept);
     void insertRowsInOrder(std::vector<int> added);
     void emitChanged(const std::vector<char>& changed);
     // Puts the rows in order again, keeping selections and other held indexes on their records.
     void reorder();
-    std::vector<TextKeys> keysFor(const QList<ServicePort>& all,
-                                  const std::vector<int>& before) const;
+    // Puts the rows in the order `reorderRows` leaves them in, the same way.
+    void rearrange(const std::function<void()>& reorderRows);
+    // Each record's collation keys: those of the record of the last scan it follows (whose keys
+    // it takes over) when it is the same, else made anew.
+    std::vector<std::shared_ptr<const TextKeys>> keysFor(const QList<ServicePort>& all,
+                                                         const ScanChanges& changes);
     static std::vector<int> indexesOf(const QList<ServicePort>& all,
                                       const QList<ServicePort>& filtered);
     int compare(const SortKey& key, int a, int b) const;

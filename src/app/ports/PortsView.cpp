@@ -479,17 +479,13 @@ void PortsView::rememberTopRow()
 {
     // A table at its top shows what arrives there; one scrolled further down stays where it is.
     const int top = m_table->rowAt(0);
-    m_topRow.reset();
-    if (top > 0)
-        m_topRow = m_model->record(top);
+    m_topRow = top > 0 ? QPersistentModelIndex(m_model->index(top, 0)) : QPersistentModelIndex();
 }
 
 void PortsView::keepTopRow()
 {
-    if (!m_topRow)
-        return;
-    const int row = m_model->rowLike(*m_topRow);
-    m_topRow.reset();
+    const int row = m_topRow.isValid() ? m_topRow.row() : -1;
+    m_topRow = QPersistentModelIndex();
     if (row < 0 || row == m_table->rowAt(0))
         return;
     // The scroll range follows the new row count only once the table has laid itself out.

@@ -2,6 +2,7 @@
 
 #include "Models.h"
 
+#include <QPersistentModelIndex>
 #include <QSet>
 #include <QUuid>
 #include <QWidget>
@@ -49,7 +50,7 @@ private:
     QSet<QUuid> m_selection;
     bool m_restoringSelection = false;
     // The row at the top of a scrolled table, kept there while a scan changes the rows.
-    std::optional<ServicePort> m_topRow;
+    QPersistentModelIndex m_topRow;
     RefreshLoop* m_loop = nullptr;
 
     QLabel* m_symbol = nullptr;

@@ -59,6 +59,11 @@ struct PortsStore::SharedInventory {
     ListenerInventory inventory;
 };
 
+struct PortsStore::Scanned {
+    PortScanner::ScanResult result;
+    ScanChanges changes;
+};
+
 PortsStore::PortsStore(QObject* parent)
     : QObject(parent), m_mailbox(std::make_shared<StoreSupport::Mailbox>()),
       m_inventory(std::make_shared<SharedInventory>())
@@ -157,6 +162,15 @@ QList<ServicePort> PortsStore::filtered() const
     return result;
 }
 
+ScanChanges PortsStore::changesSince(const QList<ServicePort>& before) const
+{
+    if (m_changes && m_changes->before.constData() == before.constData() &&
+        m_changes->before.size() == before.size() && m_changed.constData() == m_ports.constData() &&
+        m_changed.size() == m_ports.size())
+        return *m_changes;
+    return ScanChanges::between(before, m_ports);
+}
+
 std::optional<ServicePort> PortsStore::port(const QUuid& id) const
 {
     for (const ServicePort& record : m_ports) {
@@ -184,18 +198,24 @@ void PortsStore::scan(bool followUp)
 {
     const quint64 generation = ++m_generation;
     ++m_scansRunning;
-    std::function<PortScanner::ScanResult()> work = [inventory = m_inventory, followUp] {
+    std::function<PortScanner::ScanResult()> scanner = [inventory = m_inventory, followUp] {
         // A user's refresh may start while a quiet scan still runs: it waits its turn.
         std::lock_guard lock(inventory->mutex);
         return followUp ? PortScanner::rescanResult(inventory->inventory)
                         : PortScanner::scanResult(inventory->inventory);
     };
     if (m_scanner)
-        work = [scanner = m_scanner] { return PortScanner::ScanResult{scanner(), std::nullopt}; };
+        scanner = [test = m_scanner] { return PortScanner::ScanResult{test(), std::nullopt}; };
+    // How the rows change is worked out there too, against the records shown now.
+    auto work = [scanner = std::move(scanner), before = m_ports] {
+        Scanned scanned{scanner(), {}};
+        scanned.changes = ScanChanges::between(before, scanned.result.ports);
+        return scanned;
+    };
     StoreSupport::runInBackground(m_mailbox, std::move(work),
-                                  [this, generation](const PortScanner::ScanResult& result) {
+                                  [this, generation](const Scanned& scanned) {
                                       --m_scansRunning;
-                                      publish(generation, result);
+                                      publish(generation, scanned);
                                       emit scanEnded();
                                       if (m_rescanWanted && m_scansRunning == 0) {
                                           m_rescanWanted = false;
@@ -204,8 +224,9 @@ void PortsStore::scan(bool followUp)
                                   });
 }
 
-void PortsStore::publish(quint64 generation, const PortScanner::ScanResult& result)
+void PortsStore::publish(quint64 generation, const Scanned& scanned)
 {
+    const PortScanner::ScanResult& result = scanned.result;
     // An older scan that ends after a newer one has started would bring back what the newer one
     // no longer sees (a process just terminated, for one); only the newest scan is shown.
     if (generation != m_generation)
@@ -218,7 +239,13 @@ void PortsStore::publish(quint64 generation, const PortScanner::ScanResult& resu
         if (m_scanError && m_lastError == m_scanError)
             setLastError(std::nullopt);
         m_scanError.reset();
+        // The table takes the changes while it hears of the new records; then they go, with the
+        // records they started from.
+        m_changes = scanned.changes;
+        m_changed = result.ports;
         setPorts(result.ports);
+        m_changes.reset();
+        m_changed.clear();
     }
     setIsLoading(false);
 }

@@ -2,6 +2,7 @@
 
 #include "PortScanner.h"
 #include "ProcessControl.h"
+#include "ScanChanges.h"
 #include "ServicePort.h"
 
 #include <QList>
@@ -53,6 +54,9 @@ public:
 
     // The records to show: the common-ports filter, then the search text.
     QList<ServicePort> filtered() const;
+    // How the records now in `ports` follow these earlier ones: as the scan that found them
+    // worked it out when it started from these very records, else worked out now.
+    ScanChanges changesSince(const QList<ServicePort>& before) const;
     std::optional<ServicePort> port(const QUuid& id) const;
 
     // Starts a scan in the background; returns at once.
@@ -111,8 +115,13 @@ private:
     QList<WatchedProcess*> m_lingering;
     std::optional<QString> m_lingeringText;
 
+    // The changes the last scan brought, and the records they lead to.
+    std::optional<ScanChanges> m_changes;
+    QList<ServicePort> m_changed;
+
+    struct Scanned;
     void scan(bool followUp);
-    void publish(quint64 generation, const PortScanner::ScanResult& result);
+    void publish(quint64 generation, const Scanned& scanned);
     ProcessControl::Result terminate(const ServicePort& port);
     void watch(std::unique_ptr<WatchedProcess> process);
     void linger(WatchedProcess* process);
