@@ -149,33 +149,47 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// Each iteration runs ss and then a scan, so that both see the same machine; the iteration time
-// is the scan's, and the counters hold both medians and their ratio.
-void scanAgainstSs(benchmark::State& state)
+// Each iteration runs `reference` (false: it failed) and then `measured` (the records it found),
+// so that both see the same machine; the iteration time is the measured one's, and the counters
+// hold both medians in milliseconds, as `measuredMs` and `referenceMs`, and their ratio.
+template <typename Reference, typename Measured>
+void timeAgainst(benchmark::State& state, Reference reference, Measured measured,
+                 const std::string& measuredMs, const std::string& referenceMs,
+                 const std::string& ratio)
 {
     using Clock = std::chrono::steady_clock;
-    std::vector<double> scans;
-    std::vector<double> ss;
+    std::vector<double> references;
+    std::vector<double> measures;
     qsizetype records = 0;
     for (auto _ : state) {
-        const auto ssStart = Clock::now();
-        const auto listing =
-            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")});
-        const auto scanStart = Clock::now();
-        records = PortScanner::scan().size();
-        const auto scanEnd = Clock::now();
-        if (listing.status != 0) {
-            state.SkipWithError("ss failed");
+        const auto referenceStart = Clock::now();
+        const bool ran = reference();
+        const auto measuredStart = Clock::now();
+        records = measured();
+        const auto measuredEnd = Clock::now();
+        if (!ran) {
+            state.SkipWithError("the reference failed");
             return;
         }
-        ss.push_back(std::chrono::duration<double>(scanStart - ssStart).count());
-        scans.push_back(std::chrono::duration<double>(scanEnd - scanStart).count());
-        state.SetIterationTime(scans.back());
+        references.push_back(std::chrono::duration<double>(measuredStart - referenceStart).count());
+        measures.push_back(std::chrono::duration<double>(measuredEnd - measuredStart).count());
+        state.SetIterationTime(measures.back());
     }
     state.counters["records"] = static_cast<double>(records);
-    state.counters["scan_ms"] = median(scans) * 1e3;
-    state.counters["ss_ms"] = median(ss) * 1e3;
-    state.counters["scan_per_ss"] = median(scans) / median(ss);
+    state.counters[measuredMs] = median(measures) * 1e3;
+    state.counters[referenceMs] = median(references) * 1e3;
+    state.counters[ratio] = median(measures) / median(references);
+}
+
+void scanAgainstSs(benchmark::State& state)
+{
+    timeAgainst(
+        state,
+        [] {
+            return ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")})
+                       .status == 0;
+        },
+        [] { return PortScanner::scan().size(); }, "scan_ms", "ss_ms", "scan_per_ss");
 }
 
 void BM_ScanAgainstSs_MachineAsItIs(benchmark::State& state)
@@ -205,7 +219,6 @@ BENCHMARK(BM_ScanAgainstSs_10000ListenersIn2000Processes)
 // iteration time is the follow-up's, and the counters hold both medians and their ratio.
 void BM_Inventory_FollowUpAgainstWholeScan_10000Listeners(benchmark::State& state)
 {
-    using Clock = std::chrono::steady_clock;
     if (!ManyListeners::start()) {
         state.SkipWithError("bench_listeners did not get ready");
         return;
@@ -213,23 +226,10 @@ void BM_Inventory_FollowUpAgainstWholeScan_10000Listeners(benchmark::State& stat
     ListenerInventory followed;
     ListenerInventory whole;
     followed.scan();
-    std::vector<double> followUps;
-    std::vector<double> wholes;
-    qsizetype records = 0;
-    for (auto _ : state) {
-        const auto wholeStart = Clock::now();
-        whole.scan();
-        const auto followUpStart = Clock::now();
-        records = followed.followUp().value_or(PortScanner::ScanResult{}).ports.size();
-        const auto followUpEnd = Clock::now();
-        wholes.push_back(std::chrono::duration<double>(followUpStart - wholeStart).count());
-        followUps.push_back(std::chrono::duration<double>(followUpEnd - followUpStart).count());
-        state.SetIterationTime(followUps.back());
-    }
-    state.counters["records"] = static_cast<double>(records);
-    state.counters["follow_up_ms"] = median(followUps) * 1e3;
-    state.counters["whole_ms"] = median(wholes) * 1e3;
-    state.counters["follow_up_per_whole"] = median(followUps) / median(wholes);
+    timeAgainst(
+        state, [&] { return whole.scan().has_value(); },
+        [&] { return followed.followUp().value_or(PortScanner::ScanResult{}).ports.size(); },
+        "follow_up_ms", "whole_ms", "follow_up_per_whole");
 }
 BENCHMARK(BM_Inventory_FollowUpAgainstWholeScan_10000Listeners)
     ->UseManualTime()
