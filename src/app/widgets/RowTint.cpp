@@ -8,7 +8,7 @@
 namespace {
 
 constexpr qreal strongest = 0.35;
-constexpr int frameMs = 40;
+constexpr int frameMs = 80;
 
 } // namespace
 
