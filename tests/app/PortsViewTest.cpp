@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTableView>
@@ -623,6 +624,22 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
         EXPECT_EQ(model().index(row, Column::port).data(Qt::BackgroundRole).isValid(), appeared)
             << row;
     }
+    // On screen, the tint fades until the row looks as it would drawn afresh.
+    auto shown = [&] {
+        const QRect cell = table().visualRect(model().index(rowOf(4000, 107), Column::protocol));
+        const QPoint at = table().viewport()->mapTo(view.get(), cell.topLeft() + QPoint(2, 2));
+        return view->screen()->grabWindow(view->winId()).toImage().pixelColor(at).name();
+    };
+    auto drawnAfresh = [&] {
+        const QRect cell = table().visualRect(model().index(rowOf(4000, 107), Column::protocol));
+        return table().viewport()->grab(cell).toImage().pixelColor(2, 2).name();
+    };
+    QTest::qWait(100);
+    const QString tinted = shown();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().tint().isEmpty(); }, 5000));
+    QTest::qWait(100);
+    EXPECT_NE(shown(), tinted);
+    EXPECT_EQ(shown(), drawnAfresh());
 }
 
 TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)

@@ -77,6 +77,11 @@ public:
 
     // The rows that appeared with the last scans.
     RowTint& tint() { return m_tint; }
+    // Whether the row is to be painted at the tint's next frame.
+    bool isTinted(int row) const
+    {
+        return !m_tint.isEmpty() && m_tint.isTinted(identity(record(row)));
+    }
 
 signals:
     void sortOrderChanged();

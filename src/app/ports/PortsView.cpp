@@ -229,7 +229,7 @@ PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_share
         keepTopRow();
         updateStatus();
     });
-    connect(&m_model->tint(), &RowTint::faded, m_table->viewport(), qOverload<>(&QWidget::update));
+    connect(&m_model->tint(), &RowTint::faded, this, &PortsView::repaintTintedRows);
 
     m_loop = new RefreshLoop(*this, autoRefreshInterval, [this] { return m_store->rescan(); });
     connect(m_store.get(), &PortsStore::scanEnded, m_loop, &RefreshLoop::refreshEnded);
@@ -473,6 +473,23 @@ void PortsView::restoreSelection()
     m_restoringSelection = true;
     m_table->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
     m_restoringSelection = false;
+}
+
+void PortsView::repaintTintedRows()
+{
+    // Only the rows on screen: tinted rows further down cost nothing until they are scrolled to.
+    QWidget* viewport = m_table->viewport();
+    const int first = m_table->rowAt(0);
+    if (first < 0)
+        return;
+    int last = m_table->rowAt(viewport->height() - 1);
+    if (last < 0)
+        last = m_model->rowCount() - 1;
+    for (int row = first; row <= last; ++row) {
+        if (m_model->isTinted(row))
+            viewport->update(0, m_table->rowViewportPosition(row), viewport->width(),
+                             m_table->rowHeight(row));
+    }
 }
 
 void PortsView::rememberTopRow()

@@ -74,6 +74,7 @@ private:
     void updateBanner();
     void restoreSelection();
     void takeSelection();
+    void repaintTintedRows();
     void rememberTopRow();
     void keepTopRow();
     void showContextMenu(const QPoint& position);

@@ -43,7 +43,8 @@ QVariant RowTint::background(const QString& identity, const QPalette& palette) c
 void RowTint::step()
 {
     const qint64 now = m_clock.elapsed();
-    m_marked.removeIf([now](const auto& entry) { return now - entry.value() >= duration.count(); });
+    m_marked.removeIf(
+        [now](const auto& entry) { return now - entry.value() >= duration.count() + frameMs; });
     if (m_marked.isEmpty())
         m_frames.stop();
     emit faded();

@@ -28,18 +28,21 @@ public:
     void mark(const QString& identity);
     // Whether no row is tinted now (a model can skip making identities then).
     bool isEmpty() const { return m_marked.isEmpty(); }
+    // Whether the row needs painting at the next frame: it is tinted, or its tint has just faded
+    // out and it still shows the last trace of it.
+    bool isTinted(const QString& identity) const { return m_marked.contains(identity); }
     // The row's background now: the accent colour, fading to nothing; nothing once it has faded
     // or for a row never marked.
     QVariant background(const QString& identity, const QPalette& palette) const;
 
 signals:
-    // The tints have moved on a step: the tinted rows need painting again.
+    // The tints have moved on a step: the rows for which isTinted() holds need painting again.
     void faded();
 
 private:
     QElapsedTimer m_clock;
     QTimer m_frames;
-    // When each row was marked, in milliseconds of m_clock.
+    // When each row was marked, in milliseconds of m_clock; kept one frame past its fade.
     QHash<QString, qint64> m_marked;
 
     void step();
