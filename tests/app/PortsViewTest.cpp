@@ -1063,9 +1063,11 @@ TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
     PortsView view;
     view.resize(1100, 600);
     view.show();
+    // The helper's own row: other processes may listen on the same port at other addresses.
     auto rowOf = [&]() {
         for (int row = 0; row < view.model().rowCount(); ++row) {
-            if (view.model().record(row).port == port)
+            const ServicePort& record = view.model().record(row);
+            if (record.port == port && record.command == "stores_helper")
                 return row;
         }
         return -1;
