@@ -47,8 +47,9 @@ template <typename T> int compareNumbers(T a, T b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// More separate removals than this are made as one: each costs the view a walk over all rows.
-constexpr int scatteredRemovals = 4;
+// More separate removals or insertions than this are made as one: each costs the view a walk over
+// all rows.
+constexpr int scatteredChanges = 4;
 
 } // namespace
 
@@ -399,13 +400,24 @@ PortsTableModel::keysFor(const QList<ServicePort>& all, const ScanChanges& chang
             keys.push_back(std::move(m_keys[static_cast<size_t>(j)]));
             continue;
         }
-        keys.push_back(std::make_shared<const TextKeys>(TextKeys{
-            m_collator.sortKey(p.networkProtocol),
-            m_collator.sortKey(SafeText::visible(p.displayName())),
-            m_collator.sortKey(SafeText::visible(p.workingDirSortKey())),
-            m_collator.sortKey(p.address), m_collator.sortKey(SafeText::visible(p.user))}));
+        keys.push_back(std::make_shared<const TextKeys>(
+            TextKeys{sortKey(p.networkProtocol), sortKey(SafeText::visible(p.displayName())),
+                     sortKey(SafeText::visible(p.workingDirSortKey())), sortKey(p.address),
+                     sortKey(SafeText::visible(p.user))}));
     }
     return keys;
+}
+
+QCollatorSortKey PortsTableModel::sortKey(const QString& text)
+{
+    auto found = m_sortKeys.constFind(text);
+    if (found == m_sortKeys.cend()) {
+        // Texts no record holds any more are dropped now and then, all at once.
+        if (m_sortKeys.size() > 8 * (m_all.size() + 256))
+            m_sortKeys.clear();
+        found = m_sortKeys.emplace(text, m_collator.sortKey(text));
+    }
+    return *found;
 }
 
 void PortsTableModel::removeRowsNotKept(std::vector<char> kept)
@@ -413,7 +425,7 @@ void PortsTableModel::removeRowsNotKept(std::vector<char> kept)
     int removals = 0;
     for (size_t row = 0; row < kept.size(); ++row)
         removals += !kept[row] && (row == 0 || kept[row - 1]);
-    if (removals > scatteredRemovals) {
+    if (removals > scatteredChanges) {
         // The rows to go move to the end first, all in one.
         rearrange([&] {
             std::vector<int> order;
@@ -448,22 +460,42 @@ void PortsTableModel::removeRowsNotKept(std::vector<char> kept)
 
 void PortsTableModel::insertRowsInOrder(std::vector<int> added)
 {
-    std::sort(added.begin(), added.end(), [this](int a, int b) { return precedes(a, b); });
+    const auto before = [this](int a, int b) { return precedes(a, b); };
+    std::sort(added.begin(), added.end(), before);
+    // The row of those shown now before which each record goes.
+    std::vector<size_t> place(added.size());
+    int places = 0;
     size_t row = 0;
-    for (size_t next = 0; next < added.size();) {
+    for (size_t next = 0; next < added.size(); ++next) {
         while (row < m_shown.size() && precedes(m_shown[row], added[next]))
             ++row;
-        // Every record that goes before the row found goes in at once.
+        place[next] = row;
+        places += next == 0 || place[next - 1] != row;
+    }
+    if (places > scatteredChanges) {
+        // They go in at the end, all in one, and then to their places.
+        const auto shown = static_cast<std::ptrdiff_t>(m_shown.size());
+        beginInsertRows({}, static_cast<int>(shown),
+                        static_cast<int>(shown) + static_cast<int>(added.size()) - 1);
+        m_shown.insert(m_shown.end(), added.begin(), added.end());
+        endInsertRows();
+        rearrange([&] {
+            std::inplace_merge(m_shown.begin(), m_shown.begin() + shown, m_shown.end(), before);
+        });
+        return;
+    }
+    // Every record that goes before the same row goes in at once; those put in before it have
+    // moved that row down.
+    for (size_t next = 0; next < added.size();) {
         size_t end = next + 1;
-        while (end < added.size() && (row == m_shown.size() || precedes(added[end], m_shown[row])))
+        while (end < added.size() && place[end] == place[next])
             ++end;
-        const int first = static_cast<int>(row);
-        beginInsertRows({}, first, first + static_cast<int>(end - next) - 1);
-        m_shown.insert(m_shown.begin() + static_cast<std::ptrdiff_t>(row),
-                       added.begin() + static_cast<std::ptrdiff_t>(next),
+        const auto first = static_cast<std::ptrdiff_t>(place[next] + next);
+        beginInsertRows({}, static_cast<int>(first),
+                        static_cast<int>(first) + static_cast<int>(end - next) - 1);
+        m_shown.insert(m_shown.begin() + first, added.begin() + static_cast<std::ptrdiff_t>(next),
                        added.begin() + static_cast<std::ptrdiff_t>(end));
         endInsertRows();
-        row += end - next;
         next = end;
     }
 }

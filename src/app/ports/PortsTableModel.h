@@ -101,6 +101,8 @@ private:
     QList<SortKey> m_sortOrder;
     // Made once: making one costs more than the keys of a scan's new records.
     QCollator m_collator;
+    // The collation key of each text met: records come and go, their texts mostly stay.
+    QHash<QString, QCollatorSortKey> m_sortKeys;
     // The last scan's records, each with its identity and its collation keys, which a record
     // keeps from one scan to the next while its texts stay the same.
     QList<ServicePort> m_all;
@@ -135,6 +137,7 @@ private:
     // it takes over) when it is the same, else made anew.
     std::vector<std::shared_ptr<const TextKeys>> keysFor(const QList<ServicePort>& all,
                                                          const ScanChanges& changes);
+    QCollatorSortKey sortKey(const QString& text);
     static std::vector<int> indexesOf(const QList<ServicePort>& all,
                                       const QList<ServicePort>& filtered);
     int compare(const SortKey& key, int a, int b) const;
