@@ -601,22 +601,24 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
         insertedRows += signal[2].toInt() - signal[1].toInt() + 1;
     EXPECT_EQ(insertedRows, 2);
 
-    // The same order as a model sorting the new list from scratch.
-    PortsTableModel sorted(view->store());
-    sorted.setSortOrder(model().sortOrder());
-    sorted.reload();
-    ASSERT_EQ(model().rowCount(), sorted.rowCount());
-    for (int row = 0; row < model().rowCount(); ++row)
-        EXPECT_EQ(model().record(row), sorted.record(row)) << row;
+    // The same order as a model sorting the new list from scratch, and the same selection.
+    auto expectAsSortedAfresh = [&] {
+        PortsTableModel sorted(view->store());
+        sorted.setSortOrder(model().sortOrder());
+        sorted.reload();
+        ASSERT_EQ(model().rowCount(), sorted.rowCount());
+        for (int row = 0; row < model().rowCount(); ++row)
+            EXPECT_EQ(model().record(row), sorted.record(row)) << row;
+        EXPECT_EQ(selectedPortsOf(table()), (QSet<qint64>{5432, 6379}));
+        EXPECT_EQ(model().record(table().currentIndex().row()).port, 6379);
+        QSet<QUuid> current;
+        for (const QModelIndex& index : table().selectionModel()->selectedRows())
+            current.insert(model().record(index.row()).id);
+        EXPECT_EQ(view->selection(), current);
+    };
+    expectAsSortedAfresh();
     EXPECT_EQ(column(Column::application).first(), "aardvark");
     EXPECT_EQ(model().index(rowOf(8080, 104), Column::directory).data().toString(), "/srv/www");
-
-    EXPECT_EQ(selectedPortsOf(table()), (QSet<qint64>{5432, 6379}));
-    EXPECT_EQ(model().record(table().currentIndex().row()).port, 6379);
-    QSet<QUuid> current;
-    for (const QModelIndex& index : table().selectionModel()->selectedRows())
-        current.insert(model().record(index.row()).id);
-    EXPECT_EQ(view->selection(), current);
 
     // Only the rows that appeared are tinted.
     for (int row = 0; row < model().rowCount(); ++row) {
@@ -640,6 +642,18 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
     QTest::qWait(100);
     EXPECT_NE(shown(), tinted);
     EXPECT_EQ(shown(), drawnAfresh());
+
+    // Rows that arrive at many places at once, while others go.
+    QList<ServicePort> next;
+    for (const ServicePort& kept : view->store().ports()) {
+        if (kept.pid % 2 == 0)
+            next.append(kept);
+    }
+    for (const auto& [name, pid] :
+         {std::pair("abc", 109), {"zzz", 110}, {"oat", 111}, {"quince", 112}, {"sed", 113}})
+        next.append(record(1000 + pid, name, pid));
+    view->store().setPorts(next);
+    expectAsSortedAfresh();
 }
 
 TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
