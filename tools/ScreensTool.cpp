@@ -1,14 +1,15 @@
 // Renders the window's three screens to PNG files with realistic contents: development servers
-// it starts itself (TCP and UDP, each in a project folder), scheduled jobs from definition files
-// and a launchctl stand-in, and a common-ports list with a custom entry.
+// it starts itself (TCP and UDP, each in a project folder), a developer's systemd timers in a
+// fenced-in user manager, and a common-ports list with a custom entry.
 // Usage: kestrow_screens <output folder>   (run it under an X server, e.g. xvfb-run -a)
 #include "AppSettings.h"
-#include "LaunchdView.h"
+#include "JobsView.h"
 #include "MainWindow.h"
 #include "PortsView.h"
 #include "Stores.h"
 #include "Symbols.h"
-#include "platform/Platform.h"
+#include "SystemdSandbox.h"
+#include "SystemdSource.h"
 
 #include <QApplication>
 #include <QDir>
@@ -78,115 +79,55 @@ bool tcpPortOpen(quint16 port)
     return socket.waitForConnected(200);
 }
 
-QString plist(const QString& body)
+// A developer's own timers in a fenced-in systemd user manager: their services run tools from a
+// private folder that stand in for rsync, pg_dump and a dotfile syncer, so that the rows show
+// real runs (one that failed, one that went well, one still running) with realistic lines.
+void writeTimers(const SystemdSandbox& sandbox, const QString& root)
 {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                          "<plist version=\"1.0\"><dict>\n%1\n</dict></plist>\n")
-        .arg(body);
-}
+    const QString tools = root + "/tools";
+    writeFile(tools + "/rsync", "#!/bin/sh\nexit 23\n");
+    writeFile(tools + "/pg_dump", "#!/bin/sh\nexit 0\n");
+    writeFile(tools + "/dotsync", "#!/bin/sh\nexec sleep 600\n");
+    for (const char* tool : {"rsync", "pg_dump", "dotsync"})
+        QFile::setPermissions(tools + "/" + tool,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString environment = "Environment=PATH=" + tools + ":/usr/bin:/bin\n";
+    const QString install = "[Install]\nWantedBy=timers.target\n";
+    const auto timer = [&](const QString& name, const QString& description,
+                           const QString& triggers) {
+        sandbox.writeUnit(
+            name + ".timer",
+            (description.isEmpty() ? QString() : "[Unit]\nDescription=" + description + "\n") +
+                "[Timer]\n" + triggers + install);
+    };
+    const auto service = [&](const QString& name, const QString& description,
+                             const QString& command, bool oneshot = true) {
+        sandbox.writeUnit(name + ".service", "[Unit]\nDescription=" + description +
+                                                 "\n[Service]\n" +
+                                                 (oneshot ? "Type=oneshot\n" : "") + environment +
+                                                 "ExecStart=" + command + "\n");
+    };
+    timer("backup-photos", "Back up the photo library", "OnCalendar=*-*-* 03:15\n");
+    service("backup-photos", "Photo backup",
+            "/usr/bin/env rsync -a --delete /home/dev/Pictures/ /mnt/backup/Pictures/");
+    timer("db-dump", {}, "OnCalendar=*-*-* 09,21:00\n");
+    service("db-dump", "Dump the shop database",
+            "/usr/bin/env pg_dump -Fc -f /home/dev/backups/shop.dump shop");
+    timer("dotsync", "Sync the dotfiles", "OnUnitActiveSec=30min\nOnBootSec=2min\n");
+    service("dotsync", "Dotfile sync", "/usr/bin/env dotsync --push \"/home/dev/My Dotfiles\"",
+            false);
+    timer("weekly-report", {}, "OnCalendar=Mon 10:00\n");
+    service("weekly-report", "Weekly report",
+            "/bin/sh -c '/home/dev/bin/weekly-report > /home/dev/reports/latest.txt'");
+    timer("clean-downloads", "Clean up old downloads", "OnCalendar=*-*-01 00:30\n");
+    service("clean-downloads", "Clean up downloads",
+            "/usr/bin/find /home/dev/Downloads -mtime +30 -delete");
 
-QString programArguments(const QStringList& arguments)
-{
-    QString items;
-    for (const QString& argument : arguments)
-        items += QStringLiteral("<string>%1</string>").arg(argument.toHtmlEscaped());
-    return QStringLiteral("<key>ProgramArguments</key><array>%1</array>").arg(items);
-}
-
-QString daily(int hour, int minute)
-{
-    return QStringLiteral("<key>StartCalendarInterval</key><dict><key>Hour</key><integer>%1"
-                          "</integer><key>Minute</key><integer>%2</integer></dict>")
-        .arg(hour)
-        .arg(minute);
-}
-
-QString every(int seconds)
-{
-    return QStringLiteral("<key>StartInterval</key><integer>%1</integer>").arg(seconds);
-}
-
-QString label(const QString& text)
-{
-    return QStringLiteral("<key>Label</key><string>%1</string>").arg(text);
-}
-
-// Definition files in the five launchd folders under `root`, and a launchctl stand-in that
-// lists them as loaded (two of them running as `runningPids`).
-void writeJobs(const QString& root, const QString& home, const QList<qint64>& runningPids)
-{
-    // The programs name a typical developer's paths rather than the throw-away home.
-    const QString user = QStringLiteral("/home/dev");
-    const QStringList folders = {home + "/Library/LaunchAgents", root + "/Library/LaunchAgents",
-                                 root + "/Library/LaunchDaemons",
-                                 root + "/System/Library/LaunchAgents",
-                                 root + "/System/Library/LaunchDaemons"};
-    const QString agents = folders.at(0);
-    writeFile(agents + "/com.example.photos-sync.plist",
-              plist(label("com.example.photos-sync") +
-                    programArguments({"/usr/bin/rsync", "-a", "--delete", user + "/Pictures/",
-                                      "/Volumes/Backup/Pictures/"}) +
-                    daily(3, 15)));
-    writeFile(agents + "/org.dev.db-dump.plist",
-              plist(label("org.dev.db-dump") +
-                    programArguments({"/usr/local/bin/pg_dump", "-Fc", "-f",
-                                      user + "/backups/shop.dump", "shop"}) +
-                    QStringLiteral("<key>StartCalendarInterval</key><array>"
-                                   "<dict><key>Hour</key><integer>9</integer></dict>"
-                                   "<dict><key>Hour</key><integer>21</integer></dict></array>")));
-    writeFile(agents + "/io.github.notes-indexer.plist",
-              plist(label("io.github.notes-indexer") +
-                    programArguments(
-                        {"/usr/local/bin/notes-indexer", "--watch", user + "/Documents/notes"}) +
-                    every(300)));
-    writeFile(agents + "/local.weekly-report.plist",
-              plist(label("local.weekly_report") +
-                    programArguments({"/bin/sh", "-c", user + "/bin/weekly-report.sh"}) +
-                    QStringLiteral("<key>StartCalendarInterval</key><dict><key>Weekday</key>"
-                                   "<integer>1</integer><key>Hour</key><integer>10</integer>"
-                                   "<key>Minute</key><integer>0</integer></dict>")));
-    writeFile(agents + "/com.acme.updater.plist",
-              plist(label("com.acme.updater") +
-                    QStringLiteral("<key>Program</key><string>/Library/Application Support/"
-                                   "Acme/updater</string>") +
-                    every(7200)));
-    writeFile(folders.at(2) + "/com.example.log-rotate.plist",
-              plist(label("com.example.log-rotate") +
-                    programArguments({"/usr/sbin/newsyslog", "-v"}) +
-                    QStringLiteral("<key>StartCalendarInterval</key><dict><key>Day</key>"
-                                   "<integer>1</integer><key>Hour</key><integer>0</integer>"
-                                   "<key>Minute</key><integer>30</integer></dict>")));
-    writeFile(folders.at(4) + "/com.apple.periodic-daily.plist",
-              plist(label("com.apple.periodic-daily") +
-                    programArguments({"/usr/libexec/periodic-wrapper", "daily"}) + every(86400)));
-    writeFile(agents + "/com.example.menubar.plist",
-              plist(label("com.example.menubar") +
-                    programArguments({"/Applications/Menubar.app/Contents/MacOS/Menubar"})));
-
-    const QString pid0 = runningPids.value(0) ? QString::number(runningPids.value(0)) : "-";
-    const QString pid1 = runningPids.value(1) ? QString::number(runningPids.value(1)) : "-";
-    const QString table = QStringLiteral("PID\tStatus\tLabel\n"
-                                         "%1\t0\tcom.example.photos-sync\n"
-                                         "-\t0\torg.dev.db-dump\n"
-                                         "%2\t0\tio.github.notes-indexer\n"
-                                         "-\t1\tlocal.weekly_report\n"
-                                         "-\t0\tcom.acme.updater\n"
-                                         "-\t-15\tcom.example.log-rotate\n"
-                                         "-\t0\tcom.apple.periodic-daily\n"
-                                         "812\t0\tcom.example.menubar\n")
-                              .arg(pid0, pid1);
-    writeFile(root + "/launchctl-table.txt", table);
-    const QString script = root + "/launchctl";
-    writeFile(script, QStringLiteral("#!/bin/sh\n"
-                                     "if [ \"$1\" = list ]; then cat '%1'; fi\n"
-                                     "exit 0\n")
-                          .arg(root + "/launchctl-table.txt"));
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    Platform::testing::setLaunchctlPath(script);
-    Platform::testing::setLaunchdFolders(folders);
+    sandbox.systemctl({"daemon-reload"});
+    sandbox.systemctl({"enable", "--now", "backup-photos.timer", "db-dump.timer", "dotsync.timer",
+                       "clean-downloads.timer"});
+    sandbox.systemctl({"start", "backup-photos.service", "db-dump.service"});
+    sandbox.systemctl({"start", "--no-block", "dotsync.service"});
 }
 
 template <typename View> bool waitUntilLoaded(MainWindow& window)
@@ -262,10 +203,24 @@ int main(int argc, char** argv)
     // The UDP listener and the IPv6 one have no handshake to wait for.
     QTest::qWait(500);
 
-    QList<qint64> runningPids;
-    for (const auto& server : servers)
-        runningPids << server->pid();
-    writeJobs(sandbox.path(), home, runningPids);
+    // The timers' manager is fenced in and needs root; without it the jobs screen stays empty.
+    std::unique_ptr<SystemdSandbox> timers;
+    if (const auto reason = SystemdSandbox::unavailableReason()) {
+        err() << "no systemd user manager for the timers: " << *reason << "\n";
+    } else {
+        timers = std::make_unique<SystemdSandbox>();
+        if (timers->isRunning()) {
+            writeTimers(*timers, sandbox.path());
+            const QDBusConnection bus = timers->bus();
+            JobSources::testing::setFactory([bus] {
+                JobSources::Sources sources;
+                sources.push_back(std::make_unique<SystemdSource>(JobScope::user, bus));
+                return sources;
+            });
+        } else {
+            err() << "the timers' manager did not start: " << timers->error() << "\n";
+        }
+    }
 
     AppSettings::shared().add(8125, QStringLiteral("StatsD 指标 (UDP)"));
     AppSettings::shared().add(2222, QString());
@@ -276,9 +231,9 @@ int main(int argc, char** argv)
 
     bool ok = waitUntilLoaded<PortsView>(window) && save(window, out, "ports.png");
 
-    window.select(MainWindow::Tab::launchd);
-    ok = ok && waitUntilLoaded<LaunchdView>(window);
-    if (auto* jobs = qobject_cast<LaunchdView*>(window.screen())) {
+    window.select(MainWindow::Tab::jobs);
+    ok = ok && waitUntilLoaded<JobsView>(window);
+    if (auto* jobs = qobject_cast<JobsView*>(window.screen())) {
         if (auto* table = jobs->findChild<QTableView*>("jobs"))
             table->selectRow(1);
     }
@@ -287,7 +242,6 @@ int main(int argc, char** argv)
     window.select(MainWindow::Tab::settings);
     ok = ok && save(window, out, "settings.png");
 
-    Platform::testing::setLaunchctlPath(std::nullopt);
-    Platform::testing::setLaunchdFolders(std::nullopt);
+    JobSources::testing::setFactory({});
     return ok ? 0 : 1;
 }

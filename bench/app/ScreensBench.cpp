@@ -1,7 +1,7 @@
 // The scheduled-jobs and settings screens, offscreen: a search keystroke on a large job list and
 // an add or delete on a long common-ports list, each until the table has repainted.
 #include "AppSettings.h"
-#include "LaunchdView.h"
+#include "JobsView.h"
 #include "SettingsView.h"
 #include "Stores.h"
 
@@ -20,33 +20,52 @@
 
 namespace {
 
-QList<LaunchdJob> manyJobs(int count)
+QList<Job> manyJobs(int count)
 {
-    QList<LaunchdJob> jobs;
+    QList<Job> jobs;
     jobs.reserve(count);
     for (int i = 0; i < count; ++i) {
-        LaunchdJob job;
+        Job job;
         job.id = QUuid::createUuid();
-        job.label = QStringLiteral("com.vendor%1.job-%2").arg(i % 37).arg(i);
+        job.identity = {JobSourceKind::launchd, JobScope::user,
+                        QStringLiteral("com.vendor%1.job-%2").arg(i % 37).arg(i)};
+        job.name = QStringLiteral("job %1").arg(i);
         if (i % 4 == 0)
             job.pid = 1000 + i;
-        job.lastExitStatus = i % 9 == 0 ? -15 : 0;
-        job.domain = LaunchdJob::Domain::userAgent;
-        job.plistPath = QStringLiteral("/home/dev/Library/LaunchAgents/%1.plist").arg(job.label);
+        job.statusText =
+            job.pid ? QStringLiteral("运行中 (PID %1)").arg(*job.pid) : QStringLiteral("已停止");
+        job.domain = QStringLiteral("用户 Agent");
+        job.definitionPath =
+            QStringLiteral("/home/dev/Library/LaunchAgents/%1.plist").arg(job.identity.label);
         job.program = QStringLiteral("/usr/local/bin/tool-%1 --run --config /etc/tool/%2.conf")
                           .arg(i % 53)
                           .arg(i);
         job.schedule = QStringLiteral("每天 %1:%2").arg(i % 24, 2, 10, QLatin1Char('0')).arg("00");
+        job.actions = {job.pid ? JobAction::stop : JobAction::start, JobAction::unload,
+                       JobAction::load};
         jobs.append(job);
     }
     return jobs;
 }
 
+// A source that lists the same jobs every time.
+class FixedSource : public JobSource {
+public:
+    explicit FixedSource(QList<Job> jobs) : m_jobs(std::move(jobs)) {}
+    JobSourceKind kind() const override { return JobSourceKind::launchd; }
+    Listing list() override { return {true, m_jobs, std::nullopt}; }
+    ActionResult perform(const Job&, JobAction) override { return {true, {}}; }
+
+private:
+    QList<Job> m_jobs;
+};
+
 // One iteration is one keystroke: alternately a digit that narrows the list and Backspace.
 void BM_JobsSearchKeystroke(benchmark::State& state)
 {
-    LaunchdView view;
-    view.store().setListerForTesting([jobs = manyJobs(int(state.range(0)))] { return jobs; });
+    JobSources::Sources sources;
+    sources.push_back(std::make_unique<FixedSource>(manyJobs(int(state.range(0)))));
+    JobsView view(std::make_shared<JobsStore>(std::move(sources)));
     view.resize(1300, 800);
     view.show();
     if (!QTest::qWaitFor([&] { return !view.store().isLoading(); }, 10000))

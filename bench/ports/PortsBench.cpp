@@ -1,14 +1,22 @@
 // The port inventory's costs: a whole scan against `ss -ltnup` on the same machine, as it is and
-// with 2,000 more processes holding 10,000 listening sockets between them; with those sockets, a
-// follow-up scan in which nothing changed against a whole one, and one after ten listeners came
-// and ten went, checked against a whole scan; and the parser of the listing tool's output, which
-// the systems without a socket table of their own use.
+// with 2,000 more processes holding 10,000 listening sockets between them, each also with a
+// container engine to ask; with those sockets, a follow-up scan in which nothing changed against
+// a whole one, and one after ten listeners came and ten went, checked against a whole scan; and
+// the parser of the listing tool's output, which the systems without a socket table of their own
+// use.
+#include "ContainerRecords.h"
 #include "Figures.h"
 #include "ListenerInventory.h"
 #include "PortScanner.h"
 #include "ProcessRunner.h"
+#include "StandInEngine.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -19,6 +27,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -143,6 +152,131 @@ public:
     }
 };
 
+// A Docker engine that answers at once, listing a container for each of 50 docker-proxy processes
+// (this program, run under that name) that hold the ports it publishes. While it exists, the
+// scans ask it.
+class AnsweringEngine {
+public:
+    static constexpr int proxies = 50;
+
+    // Starts it, or ends it, for the benchmarks that follow.
+    static bool use(bool wanted)
+    {
+        static std::unique_ptr<AnsweringEngine> engine;
+        if (!wanted) {
+            engine.reset();
+            ContainerRecords::testing::setEnvironment(std::nullopt);
+            return true;
+        }
+        if (!engine)
+            engine.reset(new AnsweringEngine);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DOCKER_HOST"), "unix://" + engine->socket());
+        ContainerRecords::testing::setEnvironment(environment);
+        return engine->ready_;
+    }
+
+    ~AnsweringEngine()
+    {
+        for (const Proxy& proxy : proxies_) {
+            ::close(proxy.input);
+            ::waitpid(proxy.pid, nullptr, 0);
+        }
+    }
+
+private:
+    struct Proxy {
+        pid_t pid;
+        int input;
+    };
+
+    AnsweringEngine()
+    {
+        const QString proxy = dir_.filePath(QStringLiteral("docker-proxy"));
+        if (!QFile::link(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), proxy))
+            return;
+        QJsonArray containers;
+        for (int i = 0; i < proxies; ++i) {
+            const int port = startProxy(proxy, i);
+            if (port == 0)
+                return;
+            const QString name = QStringLiteral("service-%1").arg(i);
+            containers.append(QJsonObject{
+                {"Id",
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex())},
+                {"Names", QJsonArray{"/" + name}},
+                {"Image", name + ":latest"},
+                {"Ports", QJsonArray{QJsonObject{{"IP", "0.0.0.0"},
+                                                 {"PrivatePort", 80},
+                                                 {"PublicPort", port},
+                                                 {"Type", "tcp"}}}}});
+        }
+        engine_ = std::make_unique<StandInEngine>(
+            socket(),
+            StandInEngine::afterPing(StandInEngine::recorded(QStringLiteral("docker/_ping.http")),
+                                     StandInEngine::json(200, QJsonDocument(containers).toJson())));
+        ready_ = engine_->isListening();
+    }
+
+    QString socket() const { return dir_.filePath(QStringLiteral("docker.sock")); }
+
+    // A docker-proxy holding a listener on an ephemeral port of the any-address; the port, or 0.
+    int startProxy(const QString& program, int index)
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        socklen_t length = sizeof address;
+        int input[2];
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(listener, 4) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            ::pipe2(input, O_CLOEXEC) != 0) {
+            ::close(listener);
+            return 0;
+        }
+        const int port = ntohs(address.sin_port);
+        const QByteArray path = QFile::encodeName(program);
+        QByteArrayList words{path,
+                             "-proto",
+                             "tcp",
+                             "-host-ip",
+                             "0.0.0.0",
+                             "-host-port",
+                             QByteArray::number(port),
+                             "-container-ip",
+                             "172.17.0." + QByteArray::number(2 + index),
+                             "-container-port",
+                             "80"};
+        std::vector<char*> argv;
+        for (QByteArray& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, listener, 3);
+        pid_t pid = -1;
+        const bool spawned =
+            ::posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(listener);
+        if (!spawned) {
+            ::close(input[1]);
+            return 0;
+        }
+        proxies_.push_back({pid, input[1]});
+        return port;
+    }
+
+    QTemporaryDir dir_;
+    std::vector<Proxy> proxies_;
+    std::unique_ptr<StandInEngine> engine_;
+    bool ready_ = false;
+};
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -192,24 +326,53 @@ void scanAgainstSs(benchmark::State& state)
         [] { return PortScanner::scan().size(); }, "scan_ms", "ss_ms", "scan_per_ss");
 }
 
+void scanAgainstSs(benchmark::State& state, bool manyListeners, bool engine)
+{
+    if (manyListeners && !ManyListeners::start()) {
+        state.SkipWithError("bench_listeners did not get ready");
+        return;
+    }
+    if (!AnsweringEngine::use(engine)) {
+        state.SkipWithError("the stand-in engine or its proxies did not start");
+        return;
+    }
+    scanAgainstSs(state);
+}
+
+// The listeners, once started, stay: the benchmarks without them come first.
 void BM_ScanAgainstSs_MachineAsItIs(benchmark::State& state)
 {
-    scanAgainstSs(state);
+    scanAgainstSs(state, false, false);
 }
 BENCHMARK(BM_ScanAgainstSs_MachineAsItIs)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(41);
 
+void BM_ScanWithEngineAgainstSs_MachineAsItIsAnd50Containers(benchmark::State& state)
+{
+    scanAgainstSs(state, false, true);
+}
+BENCHMARK(BM_ScanWithEngineAgainstSs_MachineAsItIsAnd50Containers)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(41);
+
 void BM_ScanAgainstSs_10000ListenersIn2000Processes(benchmark::State& state)
 {
-    if (!ManyListeners::start()) {
-        state.SkipWithError("bench_listeners did not get ready");
-        return;
-    }
-    scanAgainstSs(state);
+    scanAgainstSs(state, true, false);
 }
 BENCHMARK(BM_ScanAgainstSs_10000ListenersIn2000Processes)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15);
+
+void BM_ScanWithEngineAgainstSs_10000ListenersIn2000ProcessesAnd50Containers(
+    benchmark::State& state)
+{
+    scanAgainstSs(state, true, true);
+}
+BENCHMARK(BM_ScanWithEngineAgainstSs_10000ListenersIn2000ProcessesAnd50Containers)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(15);
@@ -302,10 +465,22 @@ BENCHMARK(BM_Inventory_FollowUpTenListenersCameAndWent)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
+// Run as docker-proxy: hold the inherited listener until standard input closes.
+int actAsProxy()
+{
+    char buffer[64];
+    while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const std::string_view program = argv[0];
+    if (program.substr(program.rfind('/') + 1) == "docker-proxy")
+        return actAsProxy();
     benchmark::Initialize(&argc, argv);
     FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

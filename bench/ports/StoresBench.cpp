@@ -33,15 +33,17 @@ QList<ServicePort> makePorts(int count)
     return ports;
 }
 
-QList<LaunchdJob> makeJobs(int count)
+QList<Job> makeJobs(int count)
 {
-    QList<LaunchdJob> jobs;
+    QList<Job> jobs;
     jobs.reserve(count);
     for (int i = 0; i < count; ++i) {
-        LaunchdJob j;
+        Job j;
         j.id = QUuid::createUuid();
-        j.label = i % 4 == 0 ? QStringLiteral("com.apple.service-%1").arg(i)
-                             : QStringLiteral("com.example.backup_agent-%1").arg(i);
+        j.identity.label = i % 4 == 0 ? QStringLiteral("com.apple.service-%1").arg(i)
+                                      : QStringLiteral("com.example.backup_agent-%1").arg(i);
+        j.name = QStringLiteral("backup agent-%1").arg(i);
+        j.shippedWithSystem = i % 4 == 0;
         if (i % 3 == 0)
             j.pid = 500 + i;
         j.program = QStringLiteral("/usr/local/bin/tool-%1 --config /etc/tool.conf").arg(i);
@@ -68,12 +70,12 @@ void portsFiltered(benchmark::State& state, const char* query)
 
 void jobsFiltered(benchmark::State& state, const char* query)
 {
-    LaunchdStore store;
+    JobsStore store(JobSources::Sources{});
     store.setJobs(makeJobs(5000));
     store.setFilter(QString::fromUtf8(query));
     qsizetype kept = 0;
     for (auto _ : state) {
-        const QList<LaunchdJob> shown = store.filtered();
+        const QList<Job> shown = store.filtered();
         kept = shown.size();
         benchmark::DoNotOptimize(shown.constData());
     }

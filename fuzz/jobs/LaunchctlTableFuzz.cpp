@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QList<LaunchctlManager::JobTableRow> rows = LaunchctlManager::parseJobTable(output);
     const QHash<QString, LaunchctlManager::PlistInfo> definitions{
-        {QStringLiteral("com.x.a"), {QStringLiteral("/Library/LaunchDaemons/a.plist"), {}, {}}}};
+        {QStringLiteral("com.x.a"),
+         {QStringLiteral("/Library/LaunchDaemons/a.plist"), {}, {}, {}}}};
     const QList<LaunchdJob> jobs = LaunchctlManager::joinJobs(rows, definitions);
     if (jobs.size() != rows.size())
         __builtin_trap();

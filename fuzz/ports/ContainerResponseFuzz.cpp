@@ -15,14 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString engine = QStringLiteral("/run/docker.sock");
     const QList<EngineListing> listings{{{Engine::docker, engine}, *containers, std::nullopt}};
 
-    // A socket for every published port, held by dockerd, must be named after a container that
-    // publishes it.
+    // A socket for every published port, held by dockerd or by a process the scan could not see,
+    // must be named after a container that publishes it.
     QList<SocketFacts> sockets;
     for (const EngineContainer& container : *containers) {
         for (const PublishedPort& port : container.ports) {
-            if (port.publicPort)
-                sockets.append(
-                    SocketFacts{{port.type, *port.publicPort, port.ip}, {"dockerd", {}, {}}});
+            if (!port.publicPort)
+                continue;
+            const ListeningSocket socket{port.type, *port.publicPort, port.ip};
+            sockets.append(SocketFacts{socket, {"dockerd", {}, {}}});
+            sockets.append(SocketFacts{socket, {}, false});
         }
     }
     const qsizetype published = sockets.size();

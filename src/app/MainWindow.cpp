@@ -1,7 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppSettings.h"
-#include "LaunchdView.h"
+#include "JobsView.h"
 #include "PortsView.h"
 #include "SettingsView.h"
 #include "Symbols.h"
@@ -23,7 +23,7 @@ struct TabInfo {
 
 const TabInfo tabs[] = {
     {MainWindow::Tab::ports, "端口 / 服务", "network"},
-    {MainWindow::Tab::launchd, "定时任务", "clock.badge.checkmark"},
+    {MainWindow::Tab::jobs, "定时任务", "clock.badge.checkmark"},
     {MainWindow::Tab::settings, "设置", "slider.horizontal.3"},
 };
 
@@ -120,8 +120,8 @@ void MainWindow::showScreen(Tab tab)
     case Tab::ports:
         m_screen = new PortsView(m_detail);
         break;
-    case Tab::launchd:
-        m_screen = new LaunchdView(m_detail);
+    case Tab::jobs:
+        m_screen = new JobsView(m_detail);
         break;
     case Tab::settings:
         m_screen = new SettingsView(AppSettings::shared(), m_detail);

@@ -13,7 +13,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    enum class Tab { ports, launchd, settings };
+    enum class Tab { ports, jobs, settings };
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;

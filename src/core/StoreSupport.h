@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <QThreadPool>
@@ -18,24 +20,43 @@ struct Mailbox {
     QObject* receiver = nullptr;
 };
 
-// Runs `work` on the global thread pool, then queues `deliver(result)` on the receiver's thread.
-// When the receiver is gone by then, the result is dropped. A receiver deleted after the call was
-// queued takes the queued call with it, so `deliver` only ever runs against a live receiver.
-// QCoreApplication waits for the global pool when it ends, so no task outlives the program's
-// event machinery.
+// Runs `work` on the pool (the global one unless named), then queues `deliver(result)` on the
+// receiver's thread. When the receiver is gone by then, the result is dropped. A receiver deleted
+// after the call was queued takes the queued call with it, so `deliver` only ever runs against a
+// live receiver. QCoreApplication waits for the global pool when it ends, so no task outlives the
+// program's event machinery; the same holds for slowCallsPool().
+template <typename Work, typename Deliver>
+void runInBackground(QThreadPool& pool, const std::shared_ptr<Mailbox>& mailbox, Work work,
+                     Deliver deliver)
+{
+    pool.start([mailbox, work = std::move(work), deliver = std::move(deliver)]() {
+        auto result = work();
+        std::lock_guard lock(mailbox->mutex);
+        if (!mailbox->receiver)
+            return;
+        QMetaObject::invokeMethod(
+            mailbox->receiver, [deliver, result = std::move(result)]() { deliver(result); },
+            Qt::QueuedConnection);
+    });
+}
+
 template <typename Work, typename Deliver>
 void runInBackground(const std::shared_ptr<Mailbox>& mailbox, Work work, Deliver deliver)
 {
-    QThreadPool::globalInstance()->start(
-        [mailbox, work = std::move(work), deliver = std::move(deliver)]() {
-            auto result = work();
-            std::lock_guard lock(mailbox->mutex);
-            if (!mailbox->receiver)
-                return;
-            QMetaObject::invokeMethod(
-                mailbox->receiver, [deliver, result = std::move(result)]() { deliver(result); },
-                Qt::QueuedConnection);
-        });
+    runInBackground(*QThreadPool::globalInstance(), mailbox, std::move(work), std::move(deliver));
+}
+
+// A pool for calls that may block for long (a container engine stopping a container), so that
+// they never hold up the scans on the global pool. It belongs to the application object, which
+// waits for it when it ends. Called on the application's thread.
+inline QThreadPool& slowCallsPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(8);
+    }
+    return *pool;
 }
 
 // A search query, lower-cased once.

@@ -1,5 +1,5 @@
 #pragma once
 
 // The observable stores behind the data screens, under the name callers know them by.
-#include "LaunchdStore.h"
+#include "JobsStore.h"
 #include "PortsStore.h"

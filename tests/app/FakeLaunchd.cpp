@@ -29,6 +29,7 @@ FakeLaunchd::FakeLaunchd()
     writeFile(script, "#!/bin/sh\nd='" + root.toUtf8() + R"sh('
 printf '%s\n' "$*" >> "$d/calls.log"
 if [ "$1" = list ]; then cat "$d/table.txt"; exit 0; fi
+if [ -f "$d/hang-$1" ]; then while [ ! -f "$d/released" ]; do sleep 0.05; done; fi
 if [ -f "$d/fail-$1" ]; then cat "$d/fail-$1" >&2; exit 3; fi)sh");
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setTable({});
@@ -39,6 +40,7 @@ if [ -f "$d/fail-$1" ]; then cat "$d/fail-$1" >&2; exit 3; fi)sh");
 
 FakeLaunchd::~FakeLaunchd()
 {
+    release();
     Platform::testing::setLaunchctlPath(std::nullopt);
     Platform::testing::setLaunchdFolders(std::nullopt);
 }
@@ -54,6 +56,16 @@ void FakeLaunchd::setTable(const QList<QStringList>& rows)
 void FakeLaunchd::failWith(const QString& subcommand, const QString& errorOutput)
 {
     writeFile(m_dir.filePath("fail-" + subcommand), errorOutput.toUtf8());
+}
+
+void FakeLaunchd::hangOn(const QString& subcommand)
+{
+    writeFile(m_dir.filePath("hang-" + subcommand), {});
+}
+
+void FakeLaunchd::release()
+{
+    writeFile(m_dir.filePath("released"), {});
 }
 
 void FakeLaunchd::writeDefinition(int folder, const QString& fileName, const QString& body)

@@ -14,6 +14,9 @@ public:
     void setTable(const QList<QStringList>& rows);
     // Makes the sub-command fail with this error output (maybe empty).
     void failWith(const QString& subcommand, const QString& errorOutput);
+    // Makes the sub-command hang until release() is called.
+    void hangOn(const QString& subcommand);
+    void release();
 
     // Writes an XML definition into folder 0 (user agents) .. 4 (system daemons).
     void writeDefinition(int folder, const QString& fileName, const QString& body);

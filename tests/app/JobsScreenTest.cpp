@@ -1,8 +1,10 @@
-// The scheduled-jobs screen over a fake launchctl and definition files on disk.
+// The scheduled-jobs screen over a launchctl stand-in and definition files on disk.
 #include "FakeLaunchd.h"
+#include "JobsScreenReader.h"
 
 #include "ErrorBanner.h"
-#include "LaunchdView.h"
+#include "JobsView.h"
+#include "LaunchdSource.h"
 #include "Stores.h"
 #include "Style.h"
 #include "platform/Platform.h"
@@ -10,6 +12,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCheckBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
@@ -20,12 +23,9 @@
 
 namespace {
 
-enum Column { dot, name, schedule, program, domain, status, actions };
-
-class JobsScreen : public ::testing::Test {
+class JobsScreen : public ::testing::Test, protected JobsScreenReader {
 protected:
     FakeLaunchd launchd;
-    std::unique_ptr<LaunchdView> view;
     const QString uid = QString::number(Platform::realUserId());
 
     void SetUp() override
@@ -54,8 +54,10 @@ protected:
                           {"-", "0", "com.apple.cleanup"},
                           {"77", "0", "com.example.watcher"},
                           {"-", "0", "local.orphan"}});
-        view = std::make_unique<LaunchdView>();
-        view->resize(1100, 500);
+        JobSources::Sources sources;
+        sources.push_back(std::make_unique<LaunchdSource>());
+        view = std::make_unique<JobsView>(std::make_shared<JobsStore>(std::move(sources)));
+        view->resize(1300, 500);
         view->show();
         waitForListing(1);
     }
@@ -67,60 +69,47 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QTableView& table() { return *view->findChild<QTableView*>("jobs"); }
-    QAbstractItemModel& model() { return *table().model(); }
-    QVariant cell(int row, int column, int role = Qt::DisplayRole)
-    {
-        return model().data(model().index(row, column), role);
-    }
-    int rowOf(const QString& label)
-    {
-        for (int row = 0; row < model().rowCount(); ++row) {
-            if (cell(row, name, Qt::UserRole + 1).toString() == label)
-                return row;
-        }
-        return -1;
-    }
-    QToolButton* button(int row, const char* which)
-    {
-        table().scrollTo(model().index(row, actions));
-        QWidget* cellWidget = table().indexWidget(model().index(row, actions));
-        return cellWidget ? cellWidget->findChild<QToolButton*>(which) : nullptr;
-    }
     QString summary() { return view->findChild<QLabel*>("summary")->text(); }
     ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
 };
 
 TEST_F(JobsScreen, ShowsScheduledJobsWithTheirStateAndButtons)
 {
-    // Only the two scheduled, non-Apple jobs, ordered by label.
+    // Only the two scheduled jobs not shipped with the system, ordered by label.
     ASSERT_EQ(model().rowCount(), 2);
-    EXPECT_EQ(cell(0, name, Qt::UserRole + 1), "com.example.backup");
-    EXPECT_EQ(cell(1, name, Qt::UserRole + 1), "com.example.sync-agent");
+    EXPECT_EQ(cell(0, name, labelRole), "com.example.backup");
+    EXPECT_EQ(cell(1, name, labelRole), "com.example.sync-agent");
     EXPECT_EQ(summary(), "共 2 个定时任务 · 1 个运行中");
+    EXPECT_EQ(view->findChild<QLabel*>("hint")->text(), "仅显示带调度（周期/间隔）的 launchd 任务");
 
     QStringList titles;
     for (int column = 0; column < model().columnCount(); ++column)
         titles << model().headerData(column, Qt::Horizontal).toString();
-    EXPECT_EQ(titles, QStringList({"状态", "名称", "调度", "程序 / 命令", "域", "状态", "操作"}));
+    EXPECT_EQ(titles, QStringList({"状态", "名称", "调度", "下次运行", "程序 / 命令", "域", "状态",
+                                   "操作"}));
 
     const QPalette palette = QGuiApplication::palette();
     const int running = rowOf("com.example.sync-agent");
     EXPECT_EQ(cell(running, name), "sync agent");
+    EXPECT_EQ(cell(running, name, Qt::AccessibleTextRole), "sync agent\ncom.example.sync-agent");
     EXPECT_EQ(cell(running, schedule), "每天 03:15");
-    EXPECT_EQ(cell(running, schedule, Qt::ToolTipRole), "每天 03:15");
+    // Today or tomorrow at 03:15, whichever comes first; launchd does not tell the last run.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime next = now.time() < QTime(3, 15)
+                               ? QDateTime(now.date(), QTime(3, 15))
+                               : QDateTime(now.date().addDays(1), QTime(3, 15));
+    EXPECT_EQ(cell(running, nextRun), (next.date() == now.date() ? "今天 03:15" : "明天 03:15"));
+    EXPECT_EQ(cell(running, nextRun, Qt::ToolTipRole), next.toString("yyyy-MM-dd") + " 03:15:00");
     EXPECT_EQ(cell(running, program), "/usr/bin/rsync -a /srv/photos/ /mnt/backup/photos/");
     EXPECT_EQ(cell(running, domain), "用户 Agent");
     EXPECT_EQ(cell(running, status), "运行中 (PID 4242)");
-    EXPECT_EQ(cell(running, dot, Qt::ToolTipRole), "运行中 (PID 4242)");
     EXPECT_EQ(cell(running, dot, Qt::DecorationRole).value<QColor>(), Style::green());
     EXPECT_EQ(cell(running, status, Qt::ForegroundRole).value<QColor>(), Style::primary(palette));
 
     const int stopped = rowOf("com.example.backup");
-    EXPECT_EQ(cell(stopped, schedule), "每隔 1 小时");
-    EXPECT_EQ(cell(stopped, domain), "系统 Daemon");
+    EXPECT_EQ(cell(stopped, nextRun), "—");
+    EXPECT_FALSE(cell(stopped, nextRun, Qt::ToolTipRole).isValid());
     EXPECT_EQ(cell(stopped, status), "已停止 (退出码 -9)");
-    EXPECT_NE(cell(stopped, dot, Qt::DecorationRole).value<QColor>(), Style::green());
     EXPECT_LT(cell(stopped, dot, Qt::DecorationRole).value<QColor>().alphaF(), 0.5);
     EXPECT_EQ(cell(stopped, status, Qt::ForegroundRole).value<QColor>(), Style::secondary(palette));
 
@@ -140,6 +129,13 @@ TEST_F(JobsScreen, ShowsScheduledJobsWithTheirStateAndButtons)
         EXPECT_EQ(button(row, "open")->toolTip(), "打开配置文件");
         EXPECT_EQ(button(row, "reveal")->toolTip(), "在 Finder 中显示");
         EXPECT_TRUE(button(row, "load")->text().isEmpty());
+        for (const char* which : {shown, "unload", "load", "open", "reveal"}) {
+            EXPECT_FALSE(button(row, which)->icon().isNull()) << which;
+            EXPECT_TRUE(button(row, which)
+                            ->accessibleName()
+                            .endsWith(cell(row, name, labelRole).toString()))
+                << which;
+        }
     }
 
     // The program line opens as a read-only field holding the whole text, ready to copy.
@@ -154,10 +150,11 @@ TEST_F(JobsScreen, FiltersNarrowTheRowsAndCountsWithoutReloading)
 {
     const int listings = launchd.listCount();
     auto* runningOnly = view->findChild<QCheckBox*>("runningOnly");
-    auto* hideApple = view->findChild<QCheckBox*>("hideApple");
+    auto* hideSystem = view->findChild<QCheckBox*>("hideSystemJobs");
     auto* search = view->findChild<QLineEdit*>("search");
     EXPECT_FALSE(runningOnly->isChecked());
-    EXPECT_TRUE(hideApple->isChecked());
+    EXPECT_TRUE(hideSystem->isChecked());
+    EXPECT_EQ(hideSystem->text(), "隐藏系统自带项");
     EXPECT_EQ(search->placeholderText(), "搜索名称 / Label");
 
     runningOnly->click();
@@ -165,8 +162,8 @@ TEST_F(JobsScreen, FiltersNarrowTheRowsAndCountsWithoutReloading)
     EXPECT_EQ(summary(), "共 1 个定时任务 · 1 个运行中");
     runningOnly->click();
 
-    hideApple->click();
-    EXPECT_FALSE(view->store().hideApple());
+    hideSystem->click();
+    EXPECT_FALSE(view->store().hideSystemJobs());
     EXPECT_EQ(model().rowCount(), 3);
     EXPECT_GE(rowOf("com.apple.cleanup"), 0);
     EXPECT_EQ(summary(), "共 3 个定时任务 · 1 个运行中");
@@ -175,7 +172,7 @@ TEST_F(JobsScreen, FiltersNarrowTheRowsAndCountsWithoutReloading)
     QTest::keyClicks(search, "RSY");
     EXPECT_EQ(view->store().filter(), "RSY");
     EXPECT_EQ(model().rowCount(), 1);
-    EXPECT_EQ(cell(0, name, Qt::UserRole + 1), "com.example.sync-agent");
+    EXPECT_EQ(cell(0, name, labelRole), "com.example.sync-agent");
 
     search->clear();
     QTest::keyClicks(search, "no such job");
@@ -193,9 +190,9 @@ TEST_F(JobsScreen, FailedActionShowsBannerAndDoesNotReload)
 
     button(rowOf("com.example.backup"), "start")->click();
 
+    ASSERT_TRUE(QTest::qWaitFor([&] { return banner() != nullptr; }, 10000));
     EXPECT_TRUE(launchd.calls().contains("kickstart gui/" + uid + "/com.example.backup"));
     EXPECT_TRUE(launchd.calls().contains("start com.example.backup"));
-    ASSERT_TRUE(banner());
     EXPECT_EQ(banner()->message(), "[com.example.backup] Could not find service in domain");
     QTest::qWait(300);
     EXPECT_EQ(launchd.listCount(), listings);
@@ -204,55 +201,75 @@ TEST_F(JobsScreen, FailedActionShowsBannerAndDoesNotReload)
     launchd.failWith("bootout", "");
     launchd.failWith("unload", "");
     button(rowOf("com.example.backup"), "unload")->click();
-    ASSERT_TRUE(banner());
-    EXPECT_EQ(banner()->message(), "[com.example.backup] 操作失败（可能需要管理员权限）。");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return banner()->message() == "[com.example.backup] 操作失败（可能需要管理员权限）。";
+        },
+        10000));
     banner()->findChild<QToolButton*>("errorBannerDismiss")->click();
     QCoreApplication::processEvents();
     EXPECT_FALSE(view->store().lastError().has_value());
     EXPECT_TRUE(QTest::qWaitFor([&] { return banner() == nullptr; }, 2000));
 }
 
-TEST_F(JobsScreen, SucceededActionClearsBannerAndReloads)
+TEST_F(JobsScreen, SucceededActionClearsBannerAndReloadsKeepingTheSelection)
 {
     view->store().setLastError(QStringLiteral("[x] earlier failure"));
     ASSERT_TRUE(banner());
+    table().selectRow(rowOf("com.example.backup"));
     const int listings = launchd.listCount();
     launchd.setTable({{"-", "0", "com.example.sync-agent"}, {"-", "-9", "com.example.backup"}});
 
     button(rowOf("com.example.sync-agent"), "stop")->click();
 
+    waitForListing(listings + 1);
     EXPECT_TRUE(launchd.calls().contains("kill SIGTERM gui/" + uid + "/com.example.sync-agent"));
     EXPECT_FALSE(view->store().lastError().has_value());
-    waitForListing(listings + 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return banner() == nullptr; }, 2000));
-    // The reloaded row has stopped, so it now offers to start.
+    // The reloaded row has stopped, so it now offers to start; the other stays selected.
     const int row = rowOf("com.example.sync-agent");
     ASSERT_GE(row, 0);
-    EXPECT_TRUE(button(row, "start"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button(row, "start") != nullptr; }, 2000));
     EXPECT_EQ(summary(), "共 2 个定时任务 · 0 个运行中");
+    const QModelIndexList selected = table().selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.first().row(), rowOf("com.example.backup"));
 }
 
-TEST_F(JobsScreen, JobWithoutDefinitionOffersOnlyStartOrStopAndUnload)
+// launchctl that does not come back: the row says what it waits for and offers nothing else,
+// while the rest of the window goes on answering.
+TEST_F(JobsScreen, HangingLaunchctlLeavesTheWindowResponsive)
 {
-    LaunchdJob orphan{
-        QUuid::createUuid(),         "local.orphan", std::nullopt, 0,
-        LaunchdJob::Domain::unknown, std::nullopt,   std::nullopt, QStringLiteral("每天 09:00")};
-    view->store().setJobs({orphan});
-    ASSERT_EQ(model().rowCount(), 1);
-    EXPECT_EQ(cell(0, domain), "其他");
-    EXPECT_EQ(cell(0, program), "—");
-    EXPECT_TRUE(button(0, "start"));
-    EXPECT_TRUE(button(0, "unload"));
-    EXPECT_FALSE(button(0, "load"));
-    EXPECT_FALSE(button(0, "open"));
-    EXPECT_FALSE(button(0, "reveal"));
+    launchd.hangOn("kickstart");
+    const int row = rowOf("com.example.backup");
+    button(row, "start")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return launchd.calls().filter("kickstart").size() == 1; }, 10000));
+    EXPECT_EQ(cell(row, status), "正在启动…");
+    for (const char* which : {"start", "unload", "load", "open", "reveal"})
+        EXPECT_FALSE(button(row, which)->isEnabled()) << which;
+    EXPECT_TRUE(button(rowOf("com.example.sync-agent"), "stop")->isEnabled());
 
-    // Gone from launchd and without a file: bootout fails and nothing else is tried.
-    launchd.failWith("bootout", "Boot-out failed: 3: No such process\n");
-    button(0, "unload")->click();
-    EXPECT_EQ(launchd.calls().filter("unload").size(), 0);
-    ASSERT_TRUE(banner());
-    EXPECT_EQ(banner()->message(), "[local.orphan] Boot-out failed: 3: No such process");
+    auto* search = view->findChild<QLineEdit*>("search");
+    QTest::keyClicks(search, "sync");
+    EXPECT_EQ(model().rowCount(), 1);
+    search->clear();
+    const int listings = launchd.listCount();
+    view->findChild<QToolButton*>("refresh")->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }, 10000))
+        << "listing goes on beside the hung action";
+    EXPECT_GT(launchd.listCount(), listings);
+    EXPECT_EQ(cell(rowOf("com.example.backup"), status), "正在启动…");
+
+    launchd.release();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return cell(rowOf("com.example.backup"), status) == "已停止 (退出码 -9)"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return button(rowOf("com.example.backup"), "start") &&
+                   button(rowOf("com.example.backup"), "start")->isEnabled();
+        },
+        2000));
 }
 
 TEST_F(JobsScreen, LoadingStateAndReloadOnEveryShow)
@@ -294,7 +311,6 @@ TEST_F(JobsScreen, FaintTextsFollowASwitchToADarkPalette)
     const QColor shown = hint->palette().color(QPalette::WindowText);
     QApplication::setPalette(light);
     QCoreApplication::processEvents();
-    EXPECT_EQ(hint->text(), "仅显示带调度（周期/间隔）的 launchd 任务");
     EXPECT_EQ(shown, Style::tertiary(dark));
     EXPECT_EQ(hint->palette().color(QPalette::WindowText), Style::tertiary(light));
 }

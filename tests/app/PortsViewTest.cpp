@@ -3,6 +3,7 @@
 #include "ErrorBanner.h"
 #include "MainWindow.h"
 #include "PortsTableModel.h"
+#include "StandInEngine.h"
 #include "Stores.h"
 #include "SystemdSandbox.h"
 #include "SystemdServices.h"
@@ -894,6 +895,108 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     EXPECT_EQ(second.signal, SIGKILL);
     EXPECT_TRUE(view->selection().isEmpty());
     EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
+}
+
+TEST_F(PortsScreen, ContainerRowsShowTheirContainerWhichTheMenuAndTheConfirmationStop)
+{
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("docker.sock");
+    const QString api = "609be3616e3825a4bf83c6b624478dcec62ac2fac8e9811ee137a71eddce4ca0";
+    const QString hostnet = "7af9ab73461484c6fe1df9636529a07b25d551debac5f81a4d8bba07484909fd";
+    // The engine stops the API's container; the other one has gone meanwhile.
+    StandInEngine engine(socket, [&](const StandInEngine::Request& request) {
+        if (request.target == "/_ping")
+            return StandInEngine::ping();
+        return request.target.contains(api.toLatin1())
+                   ? StandInEngine::json(204, "")
+                   : StandInEngine::json(404, R"({"message":"No such container: hostnet"})");
+    });
+    using Containers::ContainerDescription;
+    ServicePort proxy = record(8080, "docker-proxy");
+    proxy.container = ContainerDescription{"shop/api", "shop-api:latest", api, socket};
+    // Named by the process alone, as whoever started it chose: nothing to stop it through.
+    ServicePort unlisted = record(9000, "conmon");
+    unlisted.container =
+        ContainerDescription{"ev\u202Eil", std::nullopt, std::nullopt, std::nullopt};
+    ServicePort grafana = record(3000, "grafana");
+    grafana.container =
+        ContainerDescription{"hostnet", "grafana/grafana:10.4.2", hostnet, socket, true};
+    show({proxy, unlisted, grafana, record(5432, "postgres")});
+
+    EXPECT_EQ(column(Column::application),
+              QStringList({"容器 hostnet", "postgres", "容器 shop/api", "容器 ev\\u202Eil"}));
+    QStringList subtitles;
+    QStringList symbols;
+    for (int row = 0; row < model().rowCount(); ++row) {
+        const QModelIndex cell = model().index(row, Column::application);
+        subtitles.append(cell.data(PortsTableModel::SubtitleRole).toString());
+        symbols.append(cell.data(PortsTableModel::SymbolRole).toString());
+    }
+    EXPECT_EQ(subtitles, QStringList({"grafana/grafana:10.4.2", "", "shop-api:latest", "conmon"}));
+    EXPECT_EQ(symbols, QStringList({"shippingbox", "terminal", "shippingbox", "shippingbox"}));
+    // Names and images are searched.
+    for (const auto& [query, ports] : std::vector<std::pair<QString, QStringList>>{
+             {"SHOP/", {"8080"}}, {"grafana:10", {"3000"}}, {"容器", {"3000", "8080", "9000"}}}) {
+        view->store().setFilter(query);
+        EXPECT_EQ(column(Column::port), ports) << query.toStdString();
+    }
+    view->store().setFilter("");
+
+    // The menu stops a container an engine listed.
+    QStringList items;
+    for (const auto& [port, expected] : std::vector<std::pair<qint64, QStringList>>{
+             {8080, {"复制端口号", "|", "终止进程", "停止容器 shop/api"}},
+             {9000, {"复制端口号", "|", "终止进程"}}}) {
+        onMenu([&](QMenu* menu) {
+            items = actionTexts(menu);
+            for (QAction* action : menu->actions())
+                EXPECT_TRUE(action->isSeparator() || !action->icon().isNull());
+            menu->close();
+        });
+        rightClickRow(rowOfPort(port));
+        EXPECT_EQ(items, expected);
+    }
+
+    // The confirmation offers the container first, and says what ending a proxy does not do.
+    std::vector<std::tuple<qint64, QString, QStringList>> confirmations{
+        {8080,
+         "\n该端口由容器 shop/api 提供，终止代理进程不会停止容器。",
+         {"停止容器", "终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+        {9000,
+         "\n该端口由容器 ev\\u202Eil 提供，终止代理进程不会停止容器。",
+         {"终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+        // The container's own process is no proxy.
+        {3000, "", {"停止容器", "终止 (SIGTERM)", "强制终止 (SIGKILL)", "取消"}},
+    };
+    for (const auto& [port, line, buttons] : confirmations) {
+        Dialog seen;
+        onDialog([&](QMessageBox* box) {
+            seen = describe(box);
+            if (QPushButton* stop = button(box, "停止容器")) {
+                EXPECT_FALSE(stop->icon().isNull());
+            }
+            QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+        });
+        clickTerminate(rowOfPort(port));
+        EXPECT_EQ(seen.message, QString("将停止占用端口 %1 的进程。").arg(port) + line);
+        EXPECT_EQ(seen.buttons, buttons);
+    }
+    EXPECT_TRUE(engine.requests().isEmpty());
+
+    // Stopped: the list is scanned again. Failed: the engine's words, after the name.
+    scanned.removeFirst();
+    onDialog([&](QMessageBox* box) { QTest::mouseClick(button(box, "停止容器"), Qt::LeftButton); });
+    clickTerminate(rowOfPort(8080));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOfPort(8080) < 0; }));
+    EXPECT_EQ(
+        engine.requests().value(1),
+        (StandInEngine::Request{"POST", "/v1.45/containers/" + api.toLatin1() + "/stop?t=10"}));
+    EXPECT_EQ(banner(), nullptr);
+    onMenu([&](QMenu* menu) { clickAction(menu, "停止容器 hostnet"); });
+    rightClickRow(rowOfPort(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return banner() != nullptr; }));
+    EXPECT_EQ(banner()->message(), "[hostnet] No such container: hostnet");
+    EXPECT_GE(rowOfPort(3000), 0);
 }
 
 // Scans again whenever a scan has ended until `done` holds, or gives up after 20 s.

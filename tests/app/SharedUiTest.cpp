@@ -42,7 +42,8 @@ TEST(Symbols, EveryNameTheScreensUseDrawsSomething)
         QString("network clock.badge.checkmark slider.horizontal.3 arrow.clockwise terminal "
                 "folder magnifyingglass doc.on.doc number stop.circle stop.circle.fill "
                 "exclamationmark.triangle.fill xmark play.circle pause.circle eject.circle "
-                "tray.and.arrow.down doc.text clock plus trash arrow.counterclockwise power")
+                "tray.and.arrow.down doc.text clock plus trash arrow.counterclockwise power "
+                "shippingbox")
             .split(' ');
     for (const QString& name : used) {
         EXPECT_TRUE(Symbols::names().contains(name)) << name.toStdString();

@@ -1,5 +1,6 @@
 #include "JobsFixtures.h"
 #include "LaunchctlParsing.h"
+#include "Printing.h"
 
 #include <QFile>
 
@@ -75,7 +76,7 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
     QTemporaryDir dir;
     const QVariantMap labelled{{"Label", "named"}, {"Program", "/bin/p"}};
     const QByteArray xml = plistBytes(labelled, Format::xml);
-    const PlistContents named{"named", "/bin/p", {}};
+    const PlistContents named{"named", "/bin/p", {}, {}};
 
     writeFile(dir.filePath("bom.plist"), "\xEF\xBB\xBF" + xml);
     EXPECT_EQ(readPlist(dir.filePath("bom.plist")), named);
@@ -147,17 +148,50 @@ TEST(JobsDefinitions, FolderPrecedenceAndProgramLine)
     writeFile(f.file(5, "ignored.PLIST"), {});
 
     const QHash<QString, PlistInfo> expected{
-        {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}}},
-        {"w", {f.file(5, "b.plist"), "/p", {}}},
-        {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟"}},
-        {"z", {f.file(3, "declares-z.plist"), {}, {}}},
-        {"junk", {f.file(4, "junk.plist"), {}, {}}},
-        {"num", {f.file(4, "num.plist"), {}, {}}},
-        {"folder", {f.file(4, "folder.plist"), {}, {}}},
-        {"", {f.file(5, ".plist"), {}, {}}},
+        {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}, {}}},
+        {"w", {f.file(5, "b.plist"), "/p", {}, {}}},
+        {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟", {}}},
+        {"z", {f.file(3, "declares-z.plist"), {}, {}, {}}},
+        {"junk", {f.file(4, "junk.plist"), {}, {}, {}}},
+        {"num", {f.file(4, "num.plist"), {}, {}, {}}},
+        {"folder", {f.file(4, "folder.plist"), {}, {}, {}}},
+        {"", {f.file(5, ".plist"), {}, {}, {}}},
     };
     EXPECT_EQ(discoverPlistPaths(), expected);
 
     Platform::testing::setLaunchdFolders(QStringList{f.root.filePath("missing"), f.folders[0]});
     EXPECT_EQ(discoverPlistPaths().value("z").program, "/bin/z");
+}
+
+// When a definition's job runs next follows launchd's reading of its calendar entries; an
+// interval gives no time of day to run at.
+TEST(JobsDefinitions, CalendarEntriesGiveTheNextRun)
+{
+    const QDateTime monday = QDateTime::fromString("2026-12-07T10:00:00", Qt::ISODate);
+    const auto at = [](const char* text) {
+        return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    };
+    const QVariantList twice{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})};
+    const std::pair<QVariantMap, std::optional<QDateTime>> cases[] = {
+        {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), at("2026-12-08T03:15:00")},
+        {calendar(QVariantMap({{"Minute", 30}})), at("2026-12-07T10:30:00")},
+        {calendar(twice), at("2026-12-07T21:00:00")},
+        {calendar(QVariantMap({{"Weekday", 7}, {"Hour", 9}})), at("2026-12-13T09:00:00")},
+        {calendar(QVariantMap({{"Weekday", 0}})), at("2026-12-13T00:00:00")},
+        // A day of the month and a weekday: whichever comes first.
+        {calendar(QVariantMap({{"Day", 13}, {"Weekday", 5}, {"Hour", 9}})),
+         at("2026-12-11T09:00:00")},
+        {calendar(QVariantMap({{"Month", 1}, {"Day", 1}, {"Hour", 0}})), at("2027-01-01T00:00:00")},
+        {{{"StartCalendarInterval", QVariantMap({{"Hour", 11}})}, {"StartInterval", 60}},
+         at("2026-12-07T11:00:00")},
+        {calendar(QVariantMap({{"Weekday", 9}, {"Hour", 1}})), std::nullopt},
+        {calendar(QVariantMap({{"Hour", 24}})), std::nullopt},
+        {calendar(QVariantMap({{"Month", 2}, {"Day", 30}})), std::nullopt},
+        {{{"StartInterval", 3600}}, std::nullopt},
+    };
+    for (const auto& [content, expected] : cases) {
+        const PlistContents contents = decodePlist(plistBytes(content, Format::binary));
+        EXPECT_EQ(nextCalendarRun(contents.calendar, monday), expected)
+            << QString::fromUtf8(plistBytes(content, Format::xml)).toStdString();
+    }
 }

@@ -69,7 +69,7 @@ TEST(JobsTable, JoinSortsByLowerCasedLabelStably)
     const QList<JobTableRow> rows{{1, 0, "b"}, {2, 0, "A"}, {3, 0, "a"},
                                   {4, 0, "ä"}, {5, 0, "B"}, {6, 0, "Ä"}};
     const QList<LaunchdJob> jobs =
-        joinJobs(rows, {{"a", {"/Library/LaunchDaemons/a.plist", "/bin/a", "每天 09:00"}}});
+        joinJobs(rows, {{"a", {"/Library/LaunchDaemons/a.plist", "/bin/a", "每天 09:00", {}}}});
     QStringList labels;
     for (const LaunchdJob& job : jobs)
         labels.append(job.label);

@@ -2,6 +2,7 @@
 #include "ListenerInventory.h"
 #include "PortScanner.h"
 #include "Printing.h"
+#include "TestSockets.h"
 #include "TestSupport.h"
 #include "platform/Platform.h"
 
@@ -34,46 +35,6 @@ extern char** environ;
 namespace {
 
 const qint32 self = static_cast<qint32>(::getpid());
-
-// Sockets of one test, closed at its end.
-struct Sockets {
-    std::vector<int> fds;
-    ~Sockets()
-    {
-        for (int fd : fds)
-            ::close(fd);
-    }
-
-    // A socket bound to `port` (0: an ephemeral one) of the loopback or the any-address; TCP ones
-    // listen. Returns {fd, port}; port 0 when that failed (no IPv6, for one).
-    std::pair<int, int> open(int domain, int type, bool loopback, int port = 0, bool v6only = false)
-    {
-        const int fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return {-1, 0};
-        fds.push_back(fd);
-        const int flag = v6only;
-        if (domain == AF_INET6)
-            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &flag, sizeof flag);
-        sockaddr_storage address{};
-        address.ss_family = static_cast<sa_family_t>(domain);
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-        if (domain == AF_INET) {
-            v4->sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
-            v4->sin_port = htons(static_cast<uint16_t>(port));
-        } else {
-            v6->sin6_addr = loopback ? in6addr_loopback : in6addr_any;
-            v6->sin6_port = htons(static_cast<uint16_t>(port));
-        }
-        socklen_t length = domain == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            (type == SOCK_STREAM && ::listen(fd, 4) != 0))
-            return {fd, 0};
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        return {fd, ntohs(domain == AF_INET6 ? v6->sin6_port : v4->sin_port)};
-    }
-};
 
 bool connectTo(int fd, int port)
 {
@@ -175,7 +136,7 @@ std::set<Seen> seenOf(const QList<ServicePort>& ports, const std::set<qint32>& p
 // must list what a whole scan lists.
 TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
 {
-    Sockets sockets;
+    TestSockets sockets;
     const auto [held, heldPort] = sockets.open(AF_INET, SOCK_STREAM, true);
     ASSERT_GT(heldPort, 0);
     std::set<qint32> pids{self};
@@ -230,7 +191,7 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
 
 TEST(PortScanLive, ListsListenersWithTheirProcessButNoConnectedSockets)
 {
-    Sockets sockets;
+    TestSockets sockets;
     const auto [tcp4, tcp4Port] = sockets.open(AF_INET, SOCK_STREAM, true);
     // The same port on IPv6 in the same process adds no row: the lower descriptor's address shows.
     const auto sameOn6 = sockets.open(AF_INET6, SOCK_STREAM, true, tcp4Port, true).second;
@@ -295,7 +256,7 @@ TEST(PortScanLive, EveryProcessHoldingAnInheritedSocketHasItsRowAndItsOwnDirecto
 {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    Sockets sockets;
+    TestSockets sockets;
     const auto [shared, port] = sockets.open(AF_INET, SOCK_STREAM, true);
     ASSERT_GT(port, 0);
 
@@ -359,7 +320,7 @@ TEST(PortScanLive, ThousandsOfSocketsInOneProcess)
     if (limit.rlim_cur < 4000)
         GTEST_SKIP() << "too few descriptors allowed";
     {
-        Sockets sockets;
+        TestSockets sockets;
         QSet<qint64> opened;
         for (int i = 0; i < 3000; ++i)
             opened.insert(sockets.open(AF_INET, SOCK_STREAM, true).second);
@@ -377,7 +338,7 @@ TEST(PortScanLive, AnotherUsersListenerIsListedWithItsOwnerButWithoutItsProcess)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run processes of another user";
-    Sockets sockets;
+    TestSockets sockets;
     const int port = sockets.open(AF_INET, SOCK_STREAM, true).second;
     ASSERT_GT(port, 0);
 

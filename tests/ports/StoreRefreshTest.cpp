@@ -1,5 +1,5 @@
-// What both stores promise of a refresh: the work runs on a worker, results are published on the
-// store's own thread, and of overlapping refreshes only the newest publishes.
+// What the ports store promises of a refresh: the work runs on a worker, results are published on
+// the store's own thread, and of overlapping refreshes only the newest publishes.
 #include "Stores.h"
 #include "TestSupport.h"
 
@@ -27,26 +27,9 @@ struct Ports {
     }
 };
 
-struct Jobs {
-    using Store = LaunchdStore;
-    static constexpr auto published = &LaunchdStore::jobsChanged;
-    static void setWork(Store& store, std::function<QList<LaunchdJob>()> work)
-    {
-        store.setListerForTesting(std::move(work));
-    }
-    static QList<LaunchdJob> result(const Store& store) { return store.jobs(); }
-    static QList<LaunchdJob> make(const QString& name)
-    {
-        LaunchdJob job;
-        job.id = QUuid::createUuid();
-        job.label = name;
-        return {job};
-    }
-};
-
 template <class T> class StoreRefresh : public ::testing::Test {
 };
-using Kinds = ::testing::Types<Ports, Jobs>;
+using Kinds = ::testing::Types<Ports>;
 TYPED_TEST_SUITE(StoreRefresh, Kinds);
 
 TYPED_TEST(StoreRefresh, WorksOnAWorkerPublishesOnItsThreadAndKeepsTheErrorText)

@@ -79,7 +79,7 @@ int listenUntilEnded(bool asNobody, quint16 port)
 }
 
 // Scans as nobody, with a listener of its own: prints its pid and port, then one line per record
-// ("port protocol pid user command"), or the scan's error.
+// ("port protocol pid user command", and the container when there is one), or the scan's error.
 int scanAsNobody(int argc, char** argv)
 {
     if (!dropToNobody())
@@ -95,7 +95,8 @@ int scanAsNobody(int argc, char** argv)
                   .arg(p.port)
                   .arg(p.networkProtocol)
                   .arg(p.pid)
-                  .arg(p.user, p.command));
+                  .arg(p.user, p.command) +
+              (p.container ? QLatin1Char(' ') + p.container->displayName() : QString()));
     return 0;
 }
 

@@ -30,10 +30,12 @@ QString testConfigHome()
     return configHome().dir.path();
 }
 
-HelperRun runHelper(const QStringList& arguments, const QString& home)
+HelperRun runHelper(const QStringList& arguments, const QString& home,
+                    const QProcessEnvironment& variables)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(variables);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(STORES_HELPER), arguments);

@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <mutex>
 
-
 // The temporary configuration folder this test program uses in place of the user's own.
 QString testConfigHome();
 
@@ -23,8 +22,10 @@ struct HelperRun {
     QString err;
 };
 
-// Runs the helper program to its end with these arguments and this configuration folder.
-HelperRun runHelper(const QStringList& arguments, const QString& configHome = testConfigHome());
+// Runs the helper program to its end with these arguments and this configuration folder, in
+// this program's environment with `variables` added.
+HelperRun runHelper(const QStringList& arguments, const QString& configHome = testConfigHome(),
+                    const QProcessEnvironment& variables = {});
 
 // Waits until a store's background work has published.
 template <class Store> bool waitUntilIdle(const Store& store)

@@ -1,27 +1,32 @@
 #pragma once
 
-#include "Models.h"
+#include "Job.h"
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QSet>
 
-class LaunchdStore;
+class JobsStore;
 
-// The scheduled-jobs table: one row per job of the store's filtered list, in its order.
+// The scheduled-jobs table: one row per job of the store's filtered list, in its order. Rows
+// are keyed on the job's identity: a new listing or filter inserts, removes and changes rows in
+// place, so that selection and scrolling stay where they were.
 class JobsTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { dot, name, schedule, program, domain, status, actions, numberOfColumns };
+    enum Column { dot, name, schedule, nextRun, program, domain, status, actions, numberOfColumns };
 
     enum Role {
-        // The label under the friendly name in the name column.
+        // The label under the name in the name column.
         secondLineRole = Qt::UserRole + 1,
         // Whether the row's job has a process.
         runningRole,
+        // Whether an action on the row's job is under way.
+        busyRole,
     };
 
-    explicit JobsTableModel(LaunchdStore& store, QObject* parent = nullptr);
+    explicit JobsTableModel(JobsStore& store, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -30,13 +35,17 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    const LaunchdJob& job(int row) const;
+    const Job& job(int row) const;
+    bool isBusy(int row) const;
     // Among the rows shown, the jobs that have a process.
     int runningCount() const;
 
 private:
-    LaunchdStore& m_store;
-    QList<LaunchdJob> m_rows;
+    JobsStore& m_store;
+    QList<Job> m_rows;
+    QSet<JobIdentity> m_busy;
 
-    void reload();
+    void sync();
+    void syncBusy();
+    void changed(int first, int last);
 };

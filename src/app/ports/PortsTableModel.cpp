@@ -106,6 +106,12 @@ QString PortsTableModel::identity(const ServicePort& record)
            QLatin1Char('/') + record.networkProtocol;
 }
 
+QString PortsTableModel::applicationText(const ServicePort& record)
+{
+    return SafeText::visible(record.container ? record.container->displayName()
+                                              : record.displayName());
+}
+
 QVariant PortsTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
@@ -123,7 +129,7 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
         case protocol:
             return p.networkProtocol;
         case application:
-            return SafeText::visible(p.displayName());
+            return applicationText(p);
         case directory: {
             const auto shown = p.displayWorkingDir();
             return shown ? SafeText::visible(*shown) : QStringLiteral("—");
@@ -194,9 +200,13 @@ QVariant PortsTableModel::data(const QModelIndex& index, int role) const
     case IdRole:
         return p.id;
     case SubtitleRole:
+        if (p.container)
+            return SafeText::visible(p.container->image.value_or(p.command));
         return p.appName ? QVariant(SafeText::visible(p.command)) : QVariant();
+    case SymbolRole:
+        return p.container ? QStringLiteral("shippingbox") : QStringLiteral("terminal");
     case AppIconRole:
-        if (column != application)
+        if (column != application || p.container)
             return {};
         if (const auto icon = iconFor(p))
             return *icon;
@@ -401,7 +411,7 @@ PortsTableModel::keysFor(const QList<ServicePort>& all, const ScanChanges& chang
             continue;
         }
         keys.push_back(std::make_shared<const TextKeys>(
-            TextKeys{sortKey(p.networkProtocol), sortKey(SafeText::visible(p.displayName())),
+            TextKeys{sortKey(p.networkProtocol), sortKey(applicationText(p)),
                      sortKey(SafeText::visible(p.workingDirSortKey())), sortKey(p.address),
                      sortKey(SafeText::visible(p.user))}));
     }

@@ -36,6 +36,9 @@ public:
         SubtitleRole,
         // The application's icon, when one was found.
         AppIconRole,
+        // The symbol drawn in place of an application's icon: "shippingbox" for a container's
+        // row, else "terminal".
+        SymbolRole,
     };
 
     // Whether the row's process can be terminated from the table: it has one the scan could see.
@@ -45,6 +48,8 @@ public:
     // What tells a row apart from every other of the same scan and stays the same from one scan
     // to the next: its process, port and protocol.
     static QString identity(const ServicePort& record);
+    // What the application column shows and sorts by: the container, else the display name.
+    static QString applicationText(const ServicePort& record);
 
     struct SortKey {
         Column column = port;

@@ -41,7 +41,7 @@ const QList<TableColumns::Width> columnWidths = {
 constexpr int iconSize = 18;
 constexpr int cellPadding = 6;
 
-// The application cell: the icon (or the terminal placeholder) and one or two lines of text.
+// The application cell: the icon (or a symbol in its place) and one or two lines of text.
 class ApplicationDelegate : public CellDelegate {
 public:
     using CellDelegate::CellDelegate;
@@ -62,7 +62,8 @@ public:
         } else {
             const QColor color =
                 selected ? palette.color(QPalette::HighlightedText) : Style::secondary(palette);
-            Symbols::icon(QStringLiteral("terminal"), color).paint(painter, iconRect);
+            Symbols::icon(index.data(PortsTableModel::SymbolRole).toString(), color)
+                .paint(painter, iconRect);
         }
 
         const QRect textRect = area.adjusted(iconSize + 8, 0, 0, 0);
@@ -548,7 +549,8 @@ void PortsView::showContextMenu(const QPoint& position)
         }
         menu.addAction(Symbols::icon(QStringLiteral("number")), QStringLiteral("复制端口号"), this,
                        [port = record.port] { DesktopServices::copyText(QString::number(port)); });
-        if (PortsTableModel::canTerminate(record) || record.service)
+        const bool stoppable = record.container && record.container->canStop();
+        if (PortsTableModel::canTerminate(record) || record.service || stoppable)
             menu.addSeparator();
         if (PortsTableModel::canTerminate(record)) {
             QAction* terminate =
@@ -560,6 +562,11 @@ void PortsView::showContextMenu(const QPoint& position)
             menu.addAction(Symbols::icon(QStringLiteral("power"), Style::destructive()),
                            QStringLiteral("停止服务 ") + SafeText::visible(record.service->name),
                            this, [this, record] { m_store->stopService(record); });
+        }
+        if (stoppable) {
+            menu.addAction(Symbols::icon(QStringLiteral("shippingbox"), Style::destructive()),
+                           QStringLiteral("停止容器 ") + SafeText::visible(record.container->name),
+                           this, [this, record] { m_store->stopContainer(record); });
         }
     } else {
         // Processes the scan could not see cannot be terminated from here.
@@ -592,7 +599,20 @@ void PortsView::confirmKill(const ServicePort& record)
                    QStringLiteral("该进程由 systemd 服务 %1 管理，终止后可能会被自动重启。")
                        .arg(SafeText::visible(record.service->name));
     }
+    const auto& container = record.container;
+    // A process inside the container is no proxy: ending it may end the container.
+    if (container && !container->insideContainer) {
+        message +=
+            QLatin1Char('\n') + QStringLiteral("该端口由容器 %1 提供，终止代理进程不会停止容器。")
+                                    .arg(SafeText::visible(container->name));
+    }
     std::unique_ptr<QMessageBox> box(makeConfirmation(this, title, message));
+    // The first button of the accept role leads; further ones follow it.
+    QPushButton* stop = nullptr;
+    if (container && container->canStop()) {
+        stop = box->addButton(QStringLiteral("停止容器"), QMessageBox::AcceptRole);
+        stop->setIcon(Symbols::icon(QStringLiteral("shippingbox")));
+    }
     QPushButton* term = box->addButton(QStringLiteral("终止 (SIGTERM)"), QMessageBox::AcceptRole);
     QPushButton* kill = addDestructiveButton(*box, QStringLiteral("强制终止 (SIGKILL)"));
     QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
@@ -605,6 +625,8 @@ void PortsView::confirmKill(const ServicePort& record)
         m_store->kill(record, false);
     else if (chosen == kill)
         m_store->kill(record, true);
+    else if (stop && chosen == stop)
+        m_store->stopContainer(record);
 }
 
 void PortsView::confirmKillMultiple(const QList<ServicePort>& records)

@@ -7,7 +7,12 @@
 RowWidgets::RowWidgets(QTableView& view, int column, Factory factory)
     : QObject(&view), m_view(view), m_column(column), m_factory(std::move(factory))
 {
-    connect(view.model(), &QAbstractItemModel::modelReset, this, &RowWidgets::fillVisibleRows);
+    QAbstractItemModel* model = view.model();
+    connect(model, &QAbstractItemModel::modelReset, this, &RowWidgets::fillVisibleRows);
+    // Removed rows take their widgets along and bring later rows up; inserted ones have none.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(model, signal, this, &RowWidgets::fillVisibleRows);
+    connect(model, &QAbstractItemModel::dataChanged, this, &RowWidgets::replaceChanged);
     connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
             &RowWidgets::fillVisibleRows);
     m_viewport = view.viewport();
@@ -43,6 +48,19 @@ void RowWidgets::fillVisibleRows()
     for (int row = first; row <= last; ++row) {
         const QModelIndex index = model->index(row, m_column);
         if (!m_view.indexWidget(index))
+            m_view.setIndexWidget(index, m_factory(row));
+    }
+}
+
+void RowWidgets::replaceChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight)
+{
+    if (m_column < topLeft.column() || m_column > bottomRight.column())
+        return;
+    QAbstractItemModel* model = m_view.model();
+    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+        const QModelIndex index = model->index(row, m_column);
+        // The old widget is deleted later, so this may come from one of its own buttons.
+        if (m_view.indexWidget(index))
             m_view.setIndexWidget(index, m_factory(row));
     }
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QModelIndex;
 class QTableView;
 class QWidget;
 
@@ -15,7 +16,8 @@ class RowWidgets : public QObject {
 public:
     using Factory = std::function<QWidget*(int row)>;
 
-    // The table must have its model; the widgets follow every reset of it.
+    // The table must have its model. The widgets follow its resets and its rows as they are
+    // inserted and removed; a row whose cell in `column` changes gets a new widget.
     RowWidgets(QTableView& view, int column, Factory factory);
 
     // Fills the rows now on screen that have no widget yet; nothing while the table is hidden.
@@ -25,6 +27,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void replaceChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+
     QTableView& m_view;
     QObject* m_viewport = nullptr;
     int m_column;

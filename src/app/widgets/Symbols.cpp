@@ -61,6 +61,8 @@ const QHash<QString, Entry>& table()
         {"arrow.counterclockwise",
          {{"document-revert-symbolic", "edit-undo-symbolic"}, QStyle::SP_ArrowBack}},
         {"power", {{"system-shutdown-symbolic", "system-shutdown"}, QStyle::SP_BrowserStop}},
+        {"shippingbox",
+         {{"package-x-generic-symbolic", "package-x-generic"}, QStyle::SP_DriveHDIcon}},
     };
     return entries;
 }

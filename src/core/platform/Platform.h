@@ -14,6 +14,9 @@
 // chosen by the build.
 namespace Platform {
 
+// Whether this is macOS, where what the system itself ships is Apple's.
+bool isMacOS();
+
 // The socket-listing tool and the launchd tool, by absolute path.
 QString lsofPath();
 QString launchctlPath();

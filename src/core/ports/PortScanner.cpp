@@ -1,5 +1,6 @@
 #include "PortScanner.h"
 
+#include "ContainerRecords.h"
 #include "ListenerInventory.h"
 #include "PortScannerParsing.h"
 
@@ -22,9 +23,15 @@ void sortByPortAndProtocol(QList<ServicePort>& ports)
 
 namespace {
 
-// Where the system has no socket table of its own, the listing tool's.
-ScanResult completed(std::optional<ScanResult> result)
+// A scan of the inventory, and the container behind each record; where the system has no socket
+// table of its own, the listing tool's.
+template <typename Scan> ScanResult completed(ListenerInventory& inventory, Scan scan)
 {
+    // The engines are asked while the sockets are walked.
+    auto containers = ContainerRecords::startListing();
+    std::optional<ScanResult> result = scan(inventory);
+    if (result && !result->error)
+        ContainerRecords::describe(*result, inventory.processes(), containers.get());
     if (!result)
         result = detail::lsofScan();
     detail::sortByPortAndProtocol(result->ports);
@@ -41,12 +48,12 @@ ScanResult scanResult()
 
 ScanResult scanResult(ListenerInventory& inventory)
 {
-    return completed(inventory.scan());
+    return completed(inventory, [](ListenerInventory& kept) { return kept.scan(); });
 }
 
 ScanResult rescanResult(ListenerInventory& inventory)
 {
-    return completed(inventory.rescan());
+    return completed(inventory, [](ListenerInventory& kept) { return kept.rescan(); });
 }
 
 QList<ServicePort> scan()

@@ -21,6 +21,9 @@ QList<ServicePort> scan();
 struct ScanResult {
     QList<ServicePort> ports;
     std::optional<QString> error;
+    // Why a container engine could not name a container behind a socket, e.g. "没有权限连接
+    // /var/run/docker.sock"; it comes from outside (a path, the engine's words).
+    std::optional<QString> engineProblem = std::nullopt;
 };
 ScanResult scanResult();
 

@@ -1,4 +1,5 @@
 #include "AppSettings.h"
+#include "EngineApi.h"
 #include "ListenerInventory.h"
 #include "PortScanner.h"
 #include "ProcessControl.h"
@@ -41,6 +42,11 @@ bool matches(const ServicePort& record, const StoreSupport::LoweredQuery& query)
     if (StoreSupport::containsLowered(record.address, query))
         return true;
     if (record.commandLine && StoreSupport::containsLowered(*record.commandLine, query))
+        return true;
+    if (record.container &&
+        (StoreSupport::containsLowered(record.container->displayName(), query) ||
+         (record.container->image &&
+          StoreSupport::containsLowered(*record.container->image, query))))
         return true;
     return record.workingDir && StoreSupport::containsLowered(*record.workingDir, query);
 }
@@ -246,8 +252,19 @@ void PortsStore::publish(quint64 generation, const Scanned& scanned)
         setPorts(result.ports);
         m_changes.reset();
         m_changed.clear();
+        tellEngineProblem(result.engineProblem);
     }
     setIsLoading(false);
+}
+
+void PortsStore::tellEngineProblem(const std::optional<QString>& problem)
+{
+    if (!problem || m_engineProblemTold)
+        return;
+    m_engineProblemTold = true;
+    // One line of its own: a failure already shown stays above it.
+    const QString line = QStringLiteral("无法访问容器引擎：") + SafeText::visible(*problem);
+    setLastError(m_lastError ? *m_lastError + QLatin1Char('\n') + line : line);
 }
 
 void PortsStore::kill(const ServicePort& port, bool force)
@@ -289,6 +306,29 @@ void PortsStore::stopService(const ServicePort& port)
         setLastError(std::nullopt);
         refresh();
     });
+}
+
+void PortsStore::stopContainer(const ServicePort& port)
+{
+    if (!port.container || !port.container->canStop())
+        return;
+    const QString name = SafeText::visible(port.container->name);
+    // The engine answers once the container has stopped, which may take its whole grace period:
+    // the call runs on a pool of its own so that scans never wait behind it.
+    StoreSupport::runInBackground(
+        StoreSupport::slowCallsPool(), m_mailbox,
+        [socket = *port.container->engineSocket, id = *port.container->id] {
+            return Containers::stopContainer(socket, id);
+        },
+        [this, name](const Containers::StopResult& result) {
+            if (!result.success) {
+                setLastError(QLatin1Char('[') + name + QStringLiteral("] ") +
+                             SafeText::visible(result.message));
+                return;
+            }
+            setLastError(std::nullopt);
+            refresh();
+        });
 }
 
 ProcessControl::Result PortsStore::terminate(const ServicePort& port)

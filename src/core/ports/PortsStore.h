@@ -29,7 +29,8 @@ class WatchedProcess;
 // refresh() scans on a worker thread and writes `ports` and `isLoading` on the store's own
 // thread; when refreshes overlap, only the newest one publishes, and `isLoading` stays true until
 // it has. A scan that cannot list the sockets keeps the rows as they were and says why in
-// `lastError`. A store destroyed while it scans drops the scan's result.
+// `lastError`; so does the first scan that finds a container engine failing. A store destroyed
+// while it scans drops the scan's result.
 // rescan() is the quiet refresh that runs by itself: it leaves `isLoading` alone, starts only when
 // no scan runs, and looks again only at what may have changed since the scan before.
 // A process sent SIGTERM is watched: one still running after sigtermGrace is named in
@@ -69,6 +70,9 @@ public:
     // Asks the manager of the record's service to stop it; refreshes once it has, or puts its
     // answer in `lastError`. Returns at once.
     void stopService(const ServicePort& port);
+    // Asks the engine that listed the record's container to stop it, on a worker thread; refreshes
+    // once it has, or puts "[name] " and the engine's answer in `lastError`. Returns at once.
+    void stopContainer(const ServicePort& port);
 
     static constexpr std::chrono::milliseconds sigtermGrace{3000};
     // The processes that outlasted sigtermGrace after SIGTERM, while `lastError` names them.
@@ -101,6 +105,8 @@ private:
     // The text of the last failed scan while it is shown, so that a later scan that succeeds can
     // take it down again.
     std::optional<QString> m_scanError;
+    // A container engine's failure is told once per store, not at every scan that meets it.
+    bool m_engineProblemTold = false;
     // Counts refreshes; only the newest one publishes its result.
     quint64 m_generation = 0;
     int m_scansRunning = 0;
@@ -128,4 +134,5 @@ private:
     void ended(WatchedProcess* process);
     void showLingering();
     bool lingeringShown() const;
+    void tellEngineProblem(const std::optional<QString>& problem);
 };

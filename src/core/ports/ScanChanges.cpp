@@ -26,7 +26,7 @@ bool sameButId(const ServicePort& a, const ServicePort& b)
            a.bundleID == b.bundleID && a.workingDir == b.workingDir &&
            a.commandLine == b.commandLine && a.startTime == b.startTime &&
            a.iconName == b.iconName && a.workingDirBytes == b.workingDirBytes &&
-           a.service == b.service;
+           a.service == b.service && a.container == b.container;
 }
 
 } // namespace

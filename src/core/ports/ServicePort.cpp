@@ -60,5 +60,8 @@ size_t qHash(const ServicePort& port, size_t seed)
     seed = hashOptional(seed, port.iconName);
     seed = qHashMulti(seed, port.workingDirBytes.has_value(), port.workingDirBytes.value_or(""));
     seed = qHashMulti(seed, port.service.has_value());
-    return port.service ? qHash(*port.service, seed) : seed;
+    if (port.service)
+        seed = qHash(*port.service, seed);
+    seed = qHashMulti(seed, port.container.has_value());
+    return port.container ? qHash(*port.container, seed) : seed;
 }

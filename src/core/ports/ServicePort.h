@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ContainerDescription.h"
 #include "ServiceUnit.h"
 
 #include <QByteArray>
@@ -35,6 +36,9 @@ struct ServicePort {
     std::optional<QByteArray> workingDirBytes = std::nullopt;
     // The systemd service the process runs in.
     std::optional<ServiceUnit> service = std::nullopt;
+    // The container behind the socket: its process is an engine's helper or runs in the
+    // container, or (where the process cannot be seen) an engine says the container publishes it.
+    std::optional<Containers::ContainerDescription> container = std::nullopt;
 
     // The application's name when the process belongs to one (even an empty name), else the
     // command.

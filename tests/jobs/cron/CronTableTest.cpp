@@ -6,11 +6,6 @@
 
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QDateTime& time, std::ostream* out)
-{
-    *out << time.toString(Qt::ISODate).toStdString();
-}
-
 namespace {
 
 CronEntry onlyEntry(const QString& line, CronTableKind kind = CronTableKind::user)

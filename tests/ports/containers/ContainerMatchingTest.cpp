@@ -56,6 +56,19 @@ ContainerDescription fallback(const QString& name, const std::optional<QString>&
     return {name, std::nullopt, id, std::nullopt};
 }
 
+// Held by a process of the container itself rather than by an engine's helper.
+ContainerDescription inside(ContainerDescription description)
+{
+    description.insideContainer = true;
+    return description;
+}
+
+// A socket whose process the scan could not look into.
+SocketFacts unseen(const QString& protocol, qint64 port, const QString& address)
+{
+    return {{protocol, port, address}, {}, false};
+}
+
 } // namespace
 
 TEST(ContainerList, ReadsListingsAndSkipsWhatIsNoContainer)
@@ -135,7 +148,7 @@ TEST(ContainerLookup, NamesEachSocketByItsContainer)
         // dockerd holding the port itself; a process of a host-network container.
         {owned("TCP", 8080, "*", "dockerd"), listed("shop/api", "shop-api:latest", "shop-api-1")},
         {owned("TCP", 3000, "*", "grafana", hostnetScope),
-         listed("hostnet", "grafana/grafana:10.4.2", "hostnet")},
+         inside(listed("hostnet", "grafana/grafana:10.4.2", "hostnet"))},
         // Podman: conmon by its id, the rootless forwarder by the published port.
         {owned("TCP", 15432, "*", "conmon", {}, conmon),
          listed("pg", "docker.io/library/postgres:16", "pg", podman)},
@@ -146,11 +159,15 @@ TEST(ContainerLookup, NamesEachSocketByItsContainer)
         {proxy("TCP", 8080, "0.0.0.0", "172.18.0.3:81"), fallback("172.18.0.3:81")},
         {owned("TCP", 15432, "*", "conmon", {}, goneConmon), fallback("gone-db", idOf("gone"))},
         {owned("TCP", 10250, "*", "kubelet", podScope),
-         fallback(idOf("pod").left(12), idOf("pod"))},
+         inside(fallback(idOf("pod").left(12), idOf("pod")))},
         // No container: an ordinary process on a published port; dockerd on its own port.
         {owned("TCP", 8080, "*", "node", "/user.slice/user-1000.slice/session-2.scope"),
          std::nullopt},
         {owned("TCP", 2375, "*", "dockerd"), std::nullopt},
+        // Another user's process: only a port published exactly there names it.
+        {unseen("TCP", 8080, "*"), listed("shop/api", "shop-api:latest", "shop-api-1")},
+        {unseen("TCP", 8443, "*"), std::nullopt},
+        {unseen("TCP", 22, "*"), std::nullopt},
     };
     QList<SocketFacts> sockets;
     for (const auto& [facts, expected] : cases)
@@ -201,6 +218,8 @@ TEST(ContainerLookup, AnEngineProblemIsReportedOnlyWhenItCostAName)
              {dockerRefused, podmanHung},
              podman + " 在 2 秒内没有应答"},
             {{slirp}, {dockerRefused, podmanHung}, "没有权限连接 /var/run/docker.sock"},
+            // Nothing says another user's socket is a container's.
+            {{unseen("TCP", 8080, "*")}, {dockerRefused, podmanHung}, std::nullopt},
         };
     for (const auto& [sockets, listings, problem] : cases)
         EXPECT_EQ(describe(sockets, listings).engineProblem, problem);

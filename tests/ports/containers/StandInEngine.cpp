@@ -152,3 +152,20 @@ QByteArray StandInEngine::recordedBody(const QString& name)
 {
     return readRecording(name).second;
 }
+
+StandInEngine::Reply StandInEngine::ping(const QByteArray& version)
+{
+    return answer("HTTP/1.1 200 OK\nServer: Docker/26.1.4 (linux)" +
+                      (version.isEmpty() ? "" : "\nApi-Version: " + version),
+                  "OK");
+}
+
+StandInEngine::Responder StandInEngine::afterPing(const Reply& first, const Reply& rest)
+{
+    return [=](const Request& request) { return request.target == "/_ping" ? first : rest; };
+}
+
+StandInEngine::Responder StandInEngine::recordedEngine(const QString& engine)
+{
+    return afterPing(recorded(engine + "/_ping.http"), recorded(engine + "/containers.http"));
+}

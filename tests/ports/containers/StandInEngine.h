@@ -40,6 +40,14 @@ public:
     // A recorded exchange from the test data: status line, headers, an empty line, the body.
     static Reply recorded(const QString& name);
     static QByteArray recordedBody(const QString& name);
+    // /_ping's answer, naming this API version (none when empty).
+    static Reply ping(const QByteArray& version = "1.45");
+    static Reply hang() { return {Reply::Action::hang, {}}; }
+
+    // An engine that answers /_ping with `first` and every other request with `rest`.
+    static Responder afterPing(const Reply& first, const Reply& rest);
+    // The recorded engine of the test data ("docker" or "podman"): its ping, then its listing.
+    static Responder recordedEngine(const QString& engine);
 
 private:
     void serve();

@@ -3,10 +3,13 @@
 // The inner steps of LaunchctlManager, open to its tests, fuzzers and benchmarks. Not part of the
 // library's public face.
 
+#include "CalendarSchedule.h"
 #include "Models.h"
+#include "ProcessRunner.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -22,6 +25,8 @@ struct PlistInfo {
     QString path;
     std::optional<QString> program;
     std::optional<QString> schedule;
+    // The calendar entries behind `schedule`, for when the job runs next.
+    QList<CalendarSchedule> calendar;
 
     bool operator==(const PlistInfo&) const = default;
 };
@@ -31,6 +36,7 @@ struct PlistContents {
     std::optional<QString> label;
     std::optional<QString> program;
     std::optional<QString> schedule;
+    QList<CalendarSchedule> calendar;
 
     bool operator==(const PlistContents&) const = default;
 };
@@ -67,9 +73,20 @@ LaunchdJob::Domain domainForLabel(const QString& label, const std::optional<QStr
 std::optional<QString> scheduleDescription(const QVariantMap& plist);
 QString describeCalendarEntry(const QVariantMap& entry);
 QString humanInterval(qint64 seconds);
+// The earliest next run of these calendar entries after `after`.
+std::optional<QDateTime> nextCalendarRun(const QList<CalendarSchedule>& calendar,
+                                         const QDateTime& after);
 
 // The table printed by `launchctl list`: header skipped, short lines dropped.
 QList<JobTableRow> parseJobTable(QStringView output);
+
+// What a listing reads: the job table as `launchctl list` printed it, and the definitions, read
+// while the tool runs.
+struct LaunchdState {
+    ProcessRunner::Result table;
+    QHash<QString, PlistInfo> definitions;
+};
+LaunchdState readLaunchdState();
 
 // Joins the rows with the definitions and sorts them by lower-cased label, keeping the tool's
 // order among equal keys.

@@ -28,6 +28,11 @@ Overrides& overrides()
 
 namespace Platform {
 
+bool isMacOS()
+{
+    return false;
+}
+
 QString lsofPath()
 {
     {

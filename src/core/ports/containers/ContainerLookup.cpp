@@ -53,6 +53,14 @@ Found findContainer(const ContainerOwner& owner, const ListeningSocket& socket,
     return {};
 }
 
+// Another user's process, of which nothing is known.
+std::optional<ContainerOwner> unseenOwner()
+{
+    ContainerOwner owner;
+    owner.engine = Engine::either;
+    return owner;
+}
+
 std::optional<QString> problemFor(const ContainerOwner& owner, const QList<EngineListing>& listings)
 {
     for (const EngineListing& listing : listings) {
@@ -105,7 +113,7 @@ Descriptions describe(const QList<SocketFacts>& sockets, const QList<EngineListi
     Descriptions descriptions;
     descriptions.containers.reserve(sockets.size());
     for (const SocketFacts& facts : sockets) {
-        const auto owner = recognizeOwner(facts.process);
+        const auto owner = facts.ownerSeen ? recognizeOwner(facts.process) : unseenOwner();
         if (!owner) {
             descriptions.containers.append(std::nullopt);
             continue;
@@ -117,16 +125,22 @@ Descriptions describe(const QList<SocketFacts>& sockets, const QList<EngineListi
 
         if (const Found found = findContainer(*owner, socket, listings); found.container) {
             const QString& image = found.container->image;
-            descriptions.containers.append(
-                ContainerDescription{found.container->name(),
-                                     image.isEmpty() ? std::nullopt : std::optional<QString>(image),
-                                     found.container->id, found.listing->socket.path});
+            descriptions.containers.append(ContainerDescription{
+                found.container->name(),
+                image.isEmpty() ? std::nullopt : std::optional<QString>(image), found.container->id,
+                found.listing->socket.path, owner->insideContainer});
+            continue;
+        }
+        // Nothing is known of an unseen owner: it may be no container's at all.
+        if (!facts.ownerSeen) {
+            descriptions.containers.append(std::nullopt);
             continue;
         }
         const auto fallback = owner->fallbackName();
         descriptions.containers.append(
-            fallback ? std::optional<ContainerDescription>(ContainerDescription{
-                           *fallback, std::nullopt, owner->containerId, std::nullopt})
+            fallback ? std::optional<ContainerDescription>(
+                           ContainerDescription{*fallback, std::nullopt, owner->containerId,
+                                                std::nullopt, owner->insideContainer})
                      : std::nullopt);
         if (!descriptions.engineProblem)
             descriptions.engineProblem = problemFor(*owner, listings);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ContainerDescription.h"
 #include "ContainerOwner.h"
 #include "EngineApi.h"
 #include "PortMatching.h"
@@ -19,26 +20,9 @@ namespace Containers {
 struct SocketFacts {
     ListeningSocket socket;
     ProcessFacts process;
-};
-
-// The container behind one socket.
-struct ContainerDescription {
-    // Without a prefix: "web", "shop/api" (Compose), "172.17.0.2:80", "0123456789ab". Chosen by
-    // whoever started the container: show it through SafeText::visible().
-    QString name;
-    // The image, when an engine listed the container.
-    std::optional<QString> image;
-    // The full container id, when known.
-    std::optional<QString> id;
-    // The engine socket that listed the container.
-    std::optional<QString> engineSocket;
-
-    // "容器 " + name.
-    QString displayName() const;
-    // Whether an engine listed it, so that stopContainer(*engineSocket, *id) can be offered.
-    bool canStop() const { return id.has_value() && engineSocket.has_value(); }
-
-    bool operator==(const ContainerDescription&) const = default;
+    // False for a socket whose process the scan could not look into (another user's): only a
+    // container that an engine lists as publishing it can name it then.
+    bool ownerSeen = true;
 };
 
 struct Descriptions {
@@ -63,7 +47,8 @@ std::future<QList<EngineListing>> startListing(const QProcessEnvironment& enviro
 
 // Names the container behind each socket: a container the engines listed (by the id the
 // process gives, else by protocol, host port and host address), else what the process itself
-// says (conmon's name, docker-proxy's target, the cgroup's id).
+// says (conmon's name, docker-proxy's target, the cgroup's id). A socket of an unseen owner is
+// named only by a container published exactly there.
 Descriptions describe(const QList<SocketFacts>& sockets, const QList<EngineListing>& listings);
 
 } // namespace Containers

@@ -158,6 +158,7 @@ std::optional<ContainerOwner> recognizeOwner(const ProcessFacts& process)
     }
     if (cgroup && (!engine || owner.engine == Engine::either))
         owner.engine = cgroup->engine;
+    owner.insideContainer = !engine;
     if (!owner.containerId && cgroup)
         owner.containerId = cgroup->id;
     return owner;

@@ -43,6 +43,8 @@ struct ContainerOwner {
     std::optional<qint64> hostPort;
     // Lower case, as the engine writes it: "tcp", "udp", "sctp".
     std::optional<QString> protocol;
+    // Only the cgroup path tells: the process runs in the container itself.
+    bool insideContainer = false;
 
     // What can be shown with no engine to ask: the name, else the container's address and port
     // (IPv6 in brackets), else the first 12 characters of the id. Without the "容器 " prefix.

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "LaunchctlManager.h"
+#include "Job.h"
 
 #include <QWidget>
 
 #include <memory>
 
 class ErrorBanner;
+class JobsStore;
 class JobsTableModel;
-class LaunchdStore;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -17,30 +17,30 @@ class QToolButton;
 class QVBoxLayout;
 
 // The scheduled-jobs screen. Owns its store; loads the job list each time it is shown.
-class LaunchdView : public QWidget {
+class JobsView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit LaunchdView(QWidget* parent = nullptr);
-    ~LaunchdView() override;
+    // Over the sources of this system.
+    explicit JobsView(QWidget* parent = nullptr);
+    explicit JobsView(std::shared_ptr<JobsStore> store, QWidget* parent = nullptr);
+    ~JobsView() override;
 
-    LaunchdStore& store() const;
+    JobsStore& store() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    using Action = LaunchctlManager::ActionResult (*)(const LaunchdJob&);
-
-    std::shared_ptr<LaunchdStore> m_store;
+    std::shared_ptr<JobsStore> m_store;
     JobsTableModel* m_model = nullptr;
 
     QVBoxLayout* m_layout = nullptr;
     QLabel* m_symbol = nullptr;
     QLabel* m_hint = nullptr;
     QCheckBox* m_runningOnly = nullptr;
-    QCheckBox* m_hideApple = nullptr;
+    QCheckBox* m_hideSystemJobs = nullptr;
     QLineEdit* m_search = nullptr;
     QToolButton* m_refresh = nullptr;
     ErrorBanner* m_banner = nullptr;
@@ -51,14 +51,11 @@ private:
     QWidget* buildToolbar();
     QWidget* buildTable();
     QWidget* buildStatusBar();
-    QWidget* buildActionCell(const LaunchdJob& job);
 
     // Colours derived from the palette, again whenever the palette changes (light or dark).
     void applyPaletteColours();
     void syncToolbar();
     void syncBanner();
     void syncStatusBar();
-
-    // Runs a launchctl action now; a failure goes to the banner, a success reloads the list.
-    void perform(const LaunchdJob& job, Action action);
+    void syncHint();
 };

@@ -1,0 +1,292 @@
+// The store behind the scheduled-jobs screen, over sources scripted to be slow, absent or
+// failing at will.
+#include "Stores.h"
+#include "TestSupport.h"
+
+#include <QSignalSpy>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+
+namespace {
+
+Job job(const QString& label, std::optional<QString> schedule = QStringLiteral("每天 09:00"))
+{
+    Job j;
+    j.id = QUuid::createUuid();
+    j.identity = {JobSourceKind::systemd, JobScope::user, label};
+    j.name = label;
+    j.schedule = std::move(schedule);
+    j.actions = {JobAction::start};
+    return j;
+}
+
+QStringList labelsOf(const QList<Job>& jobs)
+{
+    QStringList labels;
+    for (const Job& j : jobs)
+        labels.append(j.identity.label);
+    return labels;
+}
+
+// A source whose listing and actions are whatever the test sets, run on the store's workers.
+class ScriptedSource : public JobSource {
+public:
+    explicit ScriptedSource(JobSourceKind kind = JobSourceKind::systemd,
+                            std::atomic<QThread*>* deletedOn = nullptr)
+        : m_kind(kind), m_deletedOn(deletedOn)
+    {
+    }
+    ~ScriptedSource() override
+    {
+        if (m_deletedOn)
+            *m_deletedOn = QThread::currentThread();
+    }
+
+    JobSourceKind kind() const override { return m_kind; }
+    Listing list() override
+    {
+        ++lists;
+        listThread = QThread::currentThread();
+        return listing();
+    }
+    ActionResult perform(const Job& target, JobAction action) override
+    {
+        return act(target, action);
+    }
+
+    std::function<Listing()> listing = [] { return Listing(); };
+    std::function<ActionResult(const Job&, JobAction)> act = [](const Job&, JobAction) {
+        return ActionResult{true, {}};
+    };
+    std::atomic<int> lists = 0;
+    std::atomic<QThread*> listThread = nullptr;
+
+    void announceChange() { emit changed(); }
+
+private:
+    JobSourceKind m_kind;
+    std::atomic<QThread*>* m_deletedOn;
+};
+
+struct Sources {
+    ScriptedSource* first;
+    ScriptedSource* second;
+    std::unique_ptr<JobsStore> store;
+};
+
+Sources twoSources(JobSourceKind firstKind = JobSourceKind::launchd)
+{
+    auto first = std::make_unique<ScriptedSource>(firstKind);
+    auto second = std::make_unique<ScriptedSource>();
+    Sources made{first.get(), second.get(), nullptr};
+    JobSources::Sources sources;
+    sources.push_back(std::move(first));
+    sources.push_back(std::move(second));
+    made.store = std::make_unique<JobsStore>(std::move(sources));
+    return made;
+}
+
+TEST(JobsStoreFilter, ScheduledJobsOnlyThenSystemRunningAndText)
+{
+    JobsStore store(JobSources::Sources{});
+    EXPECT_TRUE(store.hideSystemJobs());
+    Job shipped = job("apt-daily.timer");
+    shipped.shippedWithSystem = true;
+    shipped.pid = 10;
+    Job sync = job("com.example.sync-agent");
+    sync.name = "sync agent";
+    sync.program = "/usr/bin/true";
+    Job unscheduled = job("unscheduled", std::nullopt);
+    unscheduled.program = "/usr/bin/rsync";
+    Job backup = job("backup.timer");
+    backup.pid = 12;
+    backup.program = "/usr/bin/rsync -a";
+    store.setJobs({shipped, sync, unscheduled, backup});
+    EXPECT_EQ(labelsOf(store.filtered()), (QStringList{"com.example.sync-agent", "backup.timer"}));
+
+    store.setRunningOnly(true);
+    EXPECT_EQ(labelsOf(store.filtered()), QStringList{"backup.timer"});
+    store.setHideSystemJobs(false);
+    EXPECT_EQ(labelsOf(store.filtered()), (QStringList{"apt-daily.timer", "backup.timer"}));
+    store.setRunningOnly(false);
+
+    const std::pair<QString, QStringList> cases[] = {
+        {"SYNC", {"com.example.sync-agent", "backup.timer"}}, // label, program
+        {"sync agent", {"com.example.sync-agent"}},           // the name only
+        {"rsync", {"backup.timer"}},                          // the unscheduled one stays hidden
+        {"每天", {}},                                         // the schedule is not searched
+    };
+    for (const auto& [filter, expected] : cases) {
+        store.setFilter(filter);
+        EXPECT_EQ(labelsOf(store.filtered()), expected) << filter.toStdString();
+    }
+}
+
+TEST(JobsStoreRefresh, ListsSourcesSideBySideAndPublishesOnItsThread)
+{
+    Sources s = twoSources();
+    // The first source answers only once the second has begun: they must list at once.
+    Gate secondBegan;
+    s.first->listing = [&] {
+        secondBegan.wait();
+        return JobSource::Listing{true, {job("a")}, {}};
+    };
+    s.second->listing = [&] {
+        secondBegan.open();
+        return JobSource::Listing{true, {job("b"), job("c")}, {}};
+    };
+    QList<QThread*> publishedOn;
+    QObject::connect(s.store.get(), &JobsStore::jobsChanged,
+                     [&] { publishedOn.append(QThread::currentThread()); });
+
+    s.store->refresh();
+    EXPECT_TRUE(s.store->isLoading());
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    EXPECT_EQ(labelsOf(s.store->jobs()), (QStringList{"a", "b", "c"}));
+    EXPECT_NE(s.first->listThread.load(), QThread::currentThread());
+    EXPECT_FALSE(publishedOn.isEmpty());
+    EXPECT_EQ(publishedOn.count(QThread::currentThread()), publishedOn.size());
+    EXPECT_EQ(s.store->presentSources(),
+              (QList<JobSourceKind>{JobSourceKind::launchd, JobSourceKind::systemd}));
+}
+
+TEST(JobsStoreRefresh, FailingSourceKeepsItsRowsAndSaysWhyAbsentOneAddsNothing)
+{
+    Sources s = twoSources();
+    s.first->listing = [] { return JobSource::Listing{true, {job("a")}, {}}; };
+    s.second->listing = [] { return JobSource::Listing{true, {job("b")}, {}}; };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+
+    s.second->listing = [] {
+        return JobSource::Listing{true, {}, QStringLiteral("用户 Timer：gone")};
+    };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    EXPECT_EQ(labelsOf(s.store->jobs()), (QStringList{"a", "b"}));
+    EXPECT_EQ(s.store->lastError(), "用户 Timer：gone");
+
+    // Put away by the user, the same reason stays away while nothing changes by itself ...
+    s.store->setLastError(std::nullopt);
+    s.second->announceChange();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.second->lists == 3; }, 5000));
+    settleBackgroundWork();
+    EXPECT_FALSE(s.store->lastError());
+    // ... and comes back when the user asks again.
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    EXPECT_EQ(s.store->lastError(), "用户 Timer：gone");
+
+    // A good listing takes the source's reason back out, but not anyone else's.
+    s.second->listing = [] { return JobSource::Listing{true, {job("c")}, {}}; };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    EXPECT_FALSE(s.store->lastError());
+    EXPECT_EQ(labelsOf(s.store->jobs()), (QStringList{"a", "c"}));
+
+    s.store->setLastError(QStringLiteral("[a] 失败"));
+    s.first->listing = [] { return JobSource::Listing{false, {}, {}}; };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    EXPECT_EQ(labelsOf(s.store->jobs()), QStringList{"c"});
+    EXPECT_EQ(s.store->presentSources(), QList<JobSourceKind>{JobSourceKind::systemd});
+    EXPECT_EQ(s.store->lastError(), "[a] 失败");
+}
+
+TEST(JobsStoreRefresh, ListsOnceAtATimeAndQuietlyAfterAChange)
+{
+    Sources s = twoSources();
+    Gate gate;
+    s.second->listing = [&] {
+        gate.wait();
+        return JobSource::Listing{true, {job("b")}, {}};
+    };
+    s.store->refresh();
+    s.store->refresh();
+    s.store->refresh();
+    gate.open();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    // One listing under way, then one more for the requests made meanwhile.
+    EXPECT_EQ(s.second->lists, 2);
+    EXPECT_EQ(s.first->lists, 2);
+
+    QSignalSpy loading(s.store.get(), &JobsStore::isLoadingChanged);
+    for (int i = 0; i < 5; ++i)
+        s.second->announceChange();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.second->lists == 3; }, 5000));
+    settleBackgroundWork();
+    QTest::qWait(200);
+    EXPECT_EQ(s.second->lists, 3) << "signals close together make one listing";
+    EXPECT_EQ(s.first->lists, 2) << "only the source that changed lists again";
+    EXPECT_EQ(loading.count(), 0) << "a listing nobody asked for does not show as loading";
+}
+
+TEST(JobsStoreActions, RunInTheBackgroundAndFollowUp)
+{
+    Sources s = twoSources();
+    // A label that would turn the banner's text around is shown escaped.
+    const QString label = QStringLiteral("evil\u202Etxt.timer");
+    s.second->listing = [&] { return JobSource::Listing{true, {job(label), job("b")}, {}}; };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    const int listings = s.second->lists;
+
+    Gate gate;
+    std::atomic<QThread*> actedOn = nullptr;
+    s.second->act = [&](const Job&, JobAction) {
+        actedOn = QThread::currentThread();
+        gate.wait();
+        return JobSource::ActionResult{false, QStringLiteral("Access denied")};
+    };
+    const Job target = s.store->jobs().constFirst();
+    s.store->perform(target, JobAction::start);
+    EXPECT_EQ(s.store->runningAction(target.identity), JobAction::start);
+    EXPECT_FALSE(s.store->runningAction(s.store->jobs().at(1).identity));
+    s.store->perform(target, JobAction::stop); // ignored while the first runs
+    gate.open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !s.store->runningAction(target.identity); }, 5000));
+    EXPECT_NE(actedOn.load(), QThread::currentThread());
+    EXPECT_EQ(s.store->lastError(), "[evil\\u202Etxt.timer] Access denied");
+    settleBackgroundWork();
+    EXPECT_EQ(s.second->lists, listings) << "a failure does not reload";
+
+    s.second->act = [](const Job&, JobAction action) {
+        return JobSource::ActionResult{action == JobAction::load, {}};
+    };
+    s.store->perform(target, JobAction::load);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.second->lists > listings; }, 5000));
+    EXPECT_FALSE(s.store->lastError());
+}
+
+// A store that goes while an action still runs leaves the action to end on its own; the source
+// then goes on the thread it belongs to.
+TEST(JobsStoreActions, StoreGoneWhileAnActionRuns)
+{
+    std::atomic<QThread*> deletedOn = nullptr;
+    Gate gate;
+    {
+        auto source = std::make_unique<ScriptedSource>(JobSourceKind::launchd, &deletedOn);
+        ScriptedSource* raw = source.get();
+        raw->listing = [] { return JobSource::Listing{true, {job("a")}, {}}; };
+        raw->act = [&](const Job&, JobAction) {
+            gate.wait();
+            return JobSource::ActionResult{true, {}};
+        };
+        JobSources::Sources sources;
+        sources.push_back(std::move(source));
+        JobsStore store(std::move(sources));
+        store.refresh();
+        ASSERT_TRUE(waitUntilIdle(store));
+        store.perform(store.jobs().constFirst(), JobAction::start);
+    }
+    EXPECT_EQ(deletedOn.load(), nullptr);
+    gate.open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return deletedOn.load() != nullptr; }, 5000));
+    EXPECT_EQ(deletedOn.load(), QThread::currentThread());
+}
+
+} // namespace
