@@ -644,9 +644,12 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
     EXPECT_NE(shown(), tinted);
     EXPECT_EQ(shown(), drawnAfresh());
 
-    // Rows that arrive at many places at once, while others go.
+    // Rows that arrive at many places at once, while others go; a row whose container is now
+    // known shows it.
     QList<ServicePort> next;
-    for (const ServicePort& kept : view->store().ports()) {
+    for (ServicePort kept : view->store().ports()) {
+        if (kept.port == 6379)
+            kept.container = Containers::ContainerDescription{"cache", "redis:7", {}, {}, true};
         if (kept.pid % 2 == 0)
             next.append(kept);
     }
@@ -655,6 +658,7 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
         next.append(record(1000 + pid, name, pid));
     view->store().setPorts(next);
     expectAsSortedAfresh();
+    EXPECT_EQ(model().index(rowOfPort(6379), Column::application).data().toString(), "容器 cache");
 }
 
 TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
