@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <future>
 #include <map>
-#include <set>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -108,42 +108,64 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
                            const QHash<qint32, Platform::ProcessFacts>& processes,
                            QHash<qint32, ServicePort>& shared)
 {
-    // The sockets of each known process, by descriptor.
-    std::map<qint32, std::vector<std::pair<qint32, qsizetype>>> held;
-    std::vector<bool> owned(static_cast<size_t>(sockets.size()), false);
+    // The sockets of the known processes, by process and descriptor.
+    struct Holding {
+        qint32 pid;
+        qint32 fd;
+        qsizetype socket;
+    };
+    std::vector<Holding> held;
+    held.reserve(static_cast<size_t>(sockets.size()));
+    std::vector<char> owned(static_cast<size_t>(sockets.size()), 0);
     for (qsizetype i = 0; i < sockets.size(); ++i) {
-        for (const Platform::SocketHolder& holder : holders.value(sockets[i].inode)) {
+        const auto found = holders.constFind(sockets[i].inode);
+        if (found == holders.cend())
+            continue;
+        for (const Platform::SocketHolder& holder : *found) {
             if (!processes.contains(holder.pid))
                 continue;
-            held[holder.pid].emplace_back(holder.fd, i);
-            owned[static_cast<size_t>(i)] = true;
+            held.push_back({holder.pid, holder.fd, i});
+            owned[static_cast<size_t>(i)] = 1;
         }
     }
+    std::sort(held.begin(), held.end(), [](const Holding& a, const Holding& b) {
+        return std::tie(a.pid, a.fd) < std::tie(b.pid, b.fd);
+    });
 
     QList<ServicePort> ports;
     ports.reserve(sockets.size());
     FreshIds ids;
     UserNames users;
-    // One record per port and protocol of a process (or of the unseen owners together).
-    auto appendEach = [&](const ServicePort& common, const std::vector<qsizetype>& indices) {
-        std::set<std::pair<quint16, bool>> seen;
-        for (const qsizetype index : indices) {
-            const Platform::ListeningSocket& socket = sockets[index];
-            if (!seen.insert({socket.port, socket.udp}).second)
-                continue;
-            ServicePort& record = ports.emplaceBack(common);
-            record.id = ids.next();
-            record.port = socket.port;
-            record.networkProtocol = protocolText(socket.udp);
-            record.address = socket.address;
-            if (record.pid == 0)
-                record.user = users.of(socket.uid);
-        }
+    // One record per port and protocol of a process (or of the unseen owners together), with the
+    // address of its first socket: the port and protocol of each record made are marked until the
+    // process's records are complete.
+    std::vector<char> marked(2 * 65536, 0);
+    const auto mark = [&](qint64 port, bool udp) -> char& {
+        return marked[2 * static_cast<size_t>(port) + udp];
+    };
+    const auto append = [&](const ServicePort& common, qsizetype index) {
+        const Platform::ListeningSocket& socket = sockets[index];
+        char& seen = mark(socket.port, socket.udp);
+        if (seen)
+            return;
+        seen = 1;
+        ServicePort& record = ports.emplaceBack(common);
+        record.id = ids.next();
+        record.port = socket.port;
+        record.networkProtocol = protocolText(socket.udp);
+        record.address = socket.address;
+        if (record.pid == 0)
+            record.user = users.of(socket.uid);
+    };
+    const auto unmarkFrom = [&](qsizetype first) {
+        for (qsizetype k = first; k < ports.size(); ++k)
+            mark(ports.at(k).port, ports.at(k).networkProtocol == protocolText(true)) = 0;
     };
 
     QList<Platform::ProcessFacts> unshared;
-    for (const auto& [pid, descriptors] : held) {
-        if (!shared.contains(pid))
+    for (size_t k = 0; k < held.size(); ++k) {
+        const qint32 pid = held[k].pid;
+        if ((k == 0 || held[k - 1].pid != pid) && !shared.contains(pid))
             unshared.append(processes.value(pid));
     }
     const QHash<qint32, Platform::RunningApplication> applications =
@@ -154,20 +176,19 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
             owner.pid,
             recordOf(owner, users, application == applications.cend() ? nullptr : &*application));
     }
-    for (auto& [pid, descriptors] : held) {
-        std::sort(descriptors.begin(), descriptors.end());
-        std::vector<qsizetype> indices;
-        for (const auto& [fd, index] : descriptors)
-            indices.push_back(index);
-        appendEach(shared.value(pid), indices);
+    for (size_t k = 0; k < held.size();) {
+        const qint32 pid = held[k].pid;
+        const ServicePort& common = *shared.constFind(pid);
+        const qsizetype first = ports.size();
+        for (; k < held.size() && held[k].pid == pid; ++k)
+            append(common, held[k].socket);
+        unmarkFrom(first);
     }
-
-    std::vector<qsizetype> unowned;
+    const ServicePort unseen;
     for (qsizetype i = 0; i < sockets.size(); ++i) {
         if (!owned[static_cast<size_t>(i)])
-            unowned.push_back(i);
+            append(unseen, i);
     }
-    appendEach(ServicePort{}, unowned);
     return ports;
 }
 
@@ -195,13 +216,39 @@ std::optional<PortScanner::ScanResult> ListenerInventory::rescan()
 
 std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
 {
-    // The kernel lists the sockets while the descriptors that held them are read again.
-    std::future<std::optional<Platform::SocketTable>> listing =
-        std::async(std::launch::async, &Platform::listeningSockets);
+    // The kernel lists the sockets, and /proc the processes, while the descriptors that held
+    // sockets are read again.
+    struct Machine {
+        std::optional<Platform::SocketTable> table;
+        QHash<qint32, quint64> running;
+    };
+    std::future<Machine> listing = std::async(std::launch::async, [] {
+        return Machine{Platform::listeningSockets(), Platform::runningProcesses()};
+    });
+
+    // Each socket held before is looked for where it was held.
+    QList<quint64> checkedSockets;
+    QList<Platform::SocketHolder> checked;
+    checkedSockets.reserve(m_holders.size());
+    checked.reserve(m_holders.size());
+    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
+        for (const Platform::SocketHolder& holder : it.value()) {
+            checkedSockets.append(it.key());
+            checked.append(holder);
+        }
+    }
+    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(checked);
+
+    const Machine machine = listing.get();
+    const std::optional<Platform::SocketTable>& table = machine.table;
+    if (!table)
+        return std::nullopt;
+    if (table->error)
+        return PortScanner::ScanResult{{}, table->error};
 
     // A process is the one seen before while its pid keeps its number; a pid that passed to
-    // another process makes that process new.
-    const QHash<qint32, quint64> running = Platform::runningProcesses();
+    // another process makes that process new, and what was read of it before goes.
+    const QHash<qint32, quint64>& running = machine.running;
     const auto seenBefore = [&](qint32 pid) {
         const auto before = m_running.constFind(pid);
         const auto now = running.constFind(pid);
@@ -212,31 +259,15 @@ std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
     for (auto it = running.cbegin(); it != running.cend(); ++it)
         (seenBefore(it.key()) ? oldProcesses : newProcesses).append(it.key());
 
-    // Each socket held before is looked for where it was held.
-    QList<quint64> checkedSockets;
-    QList<Platform::SocketHolder> checked;
-    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
-        for (const Platform::SocketHolder& holder : it.value()) {
-            if (seenBefore(holder.pid)) {
-                checkedSockets.append(it.key());
-                checked.append(holder);
-            }
-        }
-    }
-    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(checked);
-
-    const std::optional<Platform::SocketTable> table = listing.get();
-    if (!table)
-        return std::nullopt;
-    if (table->error)
-        return PortScanner::ScanResult{{}, table->error};
     QSet<quint64> sockets;
     sockets.reserve(table->sockets.size());
     for (const Platform::ListeningSocket& socket : table->sockets)
         sockets.insert(socket.inode);
     QHash<quint64, QList<Platform::SocketHolder>> holders;
+    holders.reserve(m_holders.size());
     for (qsizetype i = 0; i < checked.size(); ++i) {
-        if (stillHeld[i] == checkedSockets[i] && sockets.contains(checkedSockets[i]))
+        if (stillHeld[i] == checkedSockets[i] && seenBefore(checked[i].pid) &&
+            sockets.contains(checkedSockets[i]))
             holders[checkedSockets[i]].append(checked[i]);
     }
     // The sockets that are new, or that none of their holders hold any more, are sought
@@ -247,48 +278,48 @@ std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
             sought.insert(inode);
     }
     // A new process may have inherited any socket.
+    QSet<quint64> added;
     const auto add = [&](const QHash<quint64, QList<Platform::SocketHolder>>& found) {
-        for (auto it = found.cbegin(); it != found.cend(); ++it)
+        for (auto it = found.cbegin(); it != found.cend(); ++it) {
             holders[it.key()].append(it.value());
+            added.insert(it.key());
+        }
     };
     add(Platform::socketHoldersIn(newProcesses, sockets));
     if (!sought.isEmpty())
         add(Platform::socketHoldersIn(oldProcesses, sought));
-    for (QList<Platform::SocketHolder>& list : holders) {
+    // Holders found before are in order already.
+    for (const quint64 inode : std::as_const(added)) {
+        QList<Platform::SocketHolder>& list = holders[inode];
         std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
             return std::tie(a.pid, a.fd) < std::tie(b.pid, b.fd);
         });
     }
 
     // Facts are read for the processes not seen holding before; the others keep theirs.
-    QHash<qint32, Platform::ProcessFacts> processes;
     QSet<qint32> owners;
     for (const QList<Platform::SocketHolder>& list : std::as_const(holders)) {
         for (const Platform::SocketHolder& holder : list)
             owners.insert(holder.pid);
     }
+    m_processes.removeIf([&](const auto& entry) {
+        return !owners.contains(entry.key()) || !seenBefore(entry.key());
+    });
+    m_shared.removeIf([&](const auto& entry) { return !m_processes.contains(entry.key()); });
     QList<qint32> unread;
-    QHash<qint32, ServicePort> shared;
     for (const qint32 pid : std::as_const(owners)) {
-        if (m_processes.contains(pid) && seenBefore(pid)) {
-            processes.insert(pid, m_processes.take(pid));
-            if (m_shared.contains(pid))
-                shared.insert(pid, m_shared.take(pid));
-        } else {
+        if (!m_processes.contains(pid))
             unread.append(pid);
-        }
     }
     std::sort(unread.begin(), unread.end());
     for (Platform::ProcessFacts& facts : Platform::processFacts(unread))
-        processes.insert(facts.pid, std::move(facts));
+        m_processes.insert(facts.pid, std::move(facts));
 
     m_holders = std::move(holders);
-    m_processes = std::move(processes);
     m_sockets = std::move(sockets);
     m_running = running;
 
-    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes, shared);
-    m_shared = std::move(shared);
+    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes, m_shared);
     lookUpRestarts(ports, m_restarts);
     return PortScanner::ScanResult{std::move(ports), std::nullopt};
 }
