@@ -40,15 +40,7 @@ JobSource::Listing listed(const QList<Job>& jobs, std::optional<QString> error =
 // A source whose listing and actions are whatever the test sets, run on the store's workers.
 class ScriptedSource : public JobSource {
 public:
-    explicit ScriptedSource(JobSourceKind kind, std::atomic<QThread*>* deletedOn = nullptr)
-        : m_kind(kind), m_deletedOn(deletedOn)
-    {
-    }
-    ~ScriptedSource() override
-    {
-        if (m_deletedOn)
-            *m_deletedOn = QThread::currentThread();
-    }
+    explicit ScriptedSource(JobSourceKind kind) : m_kind(kind) {}
     JobSourceKind kind() const override { return m_kind; }
     Listing list() override
     {
@@ -69,7 +61,6 @@ public:
 
 private:
     JobSourceKind m_kind;
-    std::atomic<QThread*>* m_deletedOn;
 };
 
 // A launchd source and a systemd source under one store.
@@ -245,7 +236,9 @@ TEST(JobsStoreActions, StoreGoneWhileAnActionRuns)
     std::atomic<QThread*> deletedOn = nullptr;
     Gate gate;
     {
-        auto source = std::make_unique<ScriptedSource>(JobSourceKind::launchd, &deletedOn);
+        auto source = std::make_unique<ScriptedSource>(JobSourceKind::launchd);
+        QObject::connect(source.get(), &QObject::destroyed,
+                         [&] { deletedOn = QThread::currentThread(); });
         source->listing = [] { return listed({job("a")}); };
         source->act = [&](const Job&, JobAction) {
             gate.wait();

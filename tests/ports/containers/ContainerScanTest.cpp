@@ -220,7 +220,9 @@ TEST_F(ContainerScan, AFailingEngineCostsOneBannerLineOncePerStore)
     ASSERT_TRUE(waitUntilIdle(store));
     EXPECT_EQ(store.lastError(),
               "无法访问容器引擎：" + dockerSocket() + " 返回 HTTP 403：permission denied");
-    EXPECT_EQ(containersByPid(store.ports()).value(pid)->displayName(), "容器 172.17.0.2:80");
+    const auto named = containersByPid(store.ports()).value(pid);
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->displayName(), "容器 172.17.0.2:80");
 
     // Dismissed, it stays away while the same store scans again.
     store.setLastError(std::nullopt);
