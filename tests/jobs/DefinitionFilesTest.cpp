@@ -2,8 +2,6 @@
 #include "LaunchctlParsing.h"
 #include "Printing.h"
 
-#include <QFile>
-
 #include <sys/stat.h>
 
 using namespace LaunchctlManager;
@@ -16,26 +14,28 @@ QVariantMap calendar(const QVariant& value)
     return {{"StartCalendarInterval", value}};
 }
 
+QDateTime at(const char* text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+}
+
 } // namespace
 
 // Every schedule goes through a real file, once as XML and once as binary.
 TEST(JobsDefinitions, SchedulesInWords)
 {
-    const QVariantList hours{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})};
     const std::pair<QVariantMap, std::optional<QString>> cases[] = {
         {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), "每天 03:15"},
-        {calendar(QVariantMap({{"Hour", 9}})), "每天 09:00"},
         {calendar(QVariantMap({{"Minute", 30}})), "每天 每小时第 30 分"},
         {calendar(QVariantMap()), "每天 （每分钟）"},
         {calendar(QVariantMap({{"Weekday", 1}, {"Hour", 10}, {"Minute", 0}})), "周一 10:00"},
-        {calendar(QVariantMap({{"Weekday", 7}})), "周日 （每分钟）"},
         {calendar(QVariantMap({{"Weekday", 9}, {"Hour", 1}})), "周9 01:00"},
         {calendar(QVariantMap({{"Day", 1}, {"Hour", 0}, {"Minute", 0}})), "每月 1 日 00:00"},
         {calendar(QVariantMap({{"Month", 1}, {"Day", 1}, {"Hour", 0}})), "每年1月1日 00:00"},
         {calendar(QVariantMap({{"Month", 6}, {"Weekday", 5}, {"Hour", 8}})), "周五 08:00"},
-        {calendar(hours), "每天 09:00；每天 21:00"},
+        {calendar(QVariantList{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})}),
+         "每天 09:00；每天 21:00"},
         {{{"StartInterval", 86400}}, "每隔 1 天"},
-        {{{"StartInterval", 7200}}, "每隔 2 小时"},
         {{{"StartInterval", 90000}}, "每隔 25 小时"},
         {{{"StartInterval", 300}}, "每隔 5 分钟"},
         {{{"StartInterval", 90}}, "每隔 90 秒"},
@@ -45,6 +45,7 @@ TEST(JobsDefinitions, SchedulesInWords)
         {calendar(QVariantMap({{"Hour", 9.0}, {"Minute", 7.5}})), "每天 09:00"},
         {calendar(QVariantMap({{"Hour", "9"}, {"Weekday", true}})), "每天 （每分钟）"},
         {{{"StartInterval", 1e300}}, std::nullopt},
+        // A calendar that says nothing usable gives way to the interval.
         {{{"StartCalendarInterval", QVariantList()}, {"StartInterval", 600}}, "每隔 10 分钟"},
         {{{"StartCalendarInterval", "daily"}, {"StartInterval", 600.0}}, "每隔 10 分钟"},
         {{{"StartCalendarInterval", QVariantList{QVariantMap({{"Hour", 1}}), 5}},
@@ -56,16 +57,53 @@ TEST(JobsDefinitions, SchedulesInWords)
         {{{"StartInterval", 0}}, std::nullopt},
         {{{"StartInterval", -60}}, std::nullopt},
         {{{"StartInterval", "60"}}, std::nullopt},
-        {{{"StartInterval", true}}, std::nullopt},
     };
     QTemporaryDir dir;
     for (const auto& [content, expected] : cases) {
         for (const Format format : {Format::xml, Format::binary}) {
-            const QString path = dir.filePath("job.plist");
-            writePlist(path, content, format);
-            EXPECT_EQ(readPlist(path).schedule, expected)
+            writePlist(dir.filePath("job.plist"), content, format);
+            EXPECT_EQ(readPlist(dir.filePath("job.plist")).schedule, expected)
                 << QString::fromUtf8(plistBytes(content, Format::xml)).toStdString();
         }
+    }
+}
+
+// The next run follows launchd's reading of the calendar entries, in local time, strictly after
+// the given moment; an interval gives no time of day to run at.
+TEST(JobsDefinitions, CalendarEntriesGiveTheNextRun)
+{
+    const char* monday = "2026-12-07T10:00:00";
+    const std::tuple<QVariantMap, const char*, std::optional<QDateTime>> cases[] = {
+        {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), monday, at("2026-12-08T03:15:00")},
+        {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), "2026-12-08T03:15:00",
+         at("2026-12-09T03:15:00")},
+        {calendar(QVariantMap({{"Hour", 3}})), "2026-12-31T23:59:30", at("2027-01-01T03:00:00")},
+        {calendar(QVariantMap()), "2026-02-28T23:59:59", at("2026-03-01T00:00:00")},
+        {calendar(QVariantMap({{"Minute", 30}})), monday, at("2026-12-07T10:30:00")},
+        {calendar(QVariantList{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})}), monday,
+         at("2026-12-07T21:00:00")},
+        {calendar(QVariantMap({{"Weekday", 7}, {"Hour", 9}})), monday, at("2026-12-13T09:00:00")},
+        {calendar(QVariantMap({{"Weekday", 0}})), monday, at("2026-12-13T00:00:00")},
+        // A day of the month and a weekday: whichever comes first.
+        {calendar(QVariantMap({{"Day", 13}, {"Weekday", 5}, {"Hour", 9}})), monday,
+         at("2026-12-11T09:00:00")},
+        {calendar(QVariantMap({{"Day", 13}, {"Weekday", 5}, {"Hour", 9}})), "2026-12-11T10:00:00",
+         at("2026-12-13T09:00:00")},
+        {calendar(QVariantMap({{"Month", 12}, {"Day", 25}, {"Hour", 8}, {"Minute", 0}})),
+         "2026-12-25T08:00:00", at("2027-12-25T08:00:00")},
+        {calendar(QVariantMap({{"Month", 2}, {"Day", 29}})), monday, at("2028-02-29T00:00:00")},
+        {{{"StartCalendarInterval", QVariantMap({{"Hour", 11}})}, {"StartInterval", 60}},
+         monday,
+         at("2026-12-07T11:00:00")},
+        {calendar(QVariantMap({{"Weekday", 9}, {"Hour", 1}})), monday, std::nullopt},
+        {calendar(QVariantMap({{"Hour", 24}})), monday, std::nullopt},
+        {calendar(QVariantMap({{"Month", 2}, {"Day", 30}})), monday, std::nullopt},
+        {{{"StartInterval", 3600}}, monday, std::nullopt},
+    };
+    for (const auto& [content, from, expected] : cases) {
+        const PlistContents contents = decodePlist(plistBytes(content, Format::binary));
+        EXPECT_EQ(nextCalendarRun(contents.calendar, at(from)), expected)
+            << from << QString::fromUtf8(plistBytes(content, Format::xml)).toStdString();
     }
 }
 
@@ -77,25 +115,26 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
     const QVariantMap labelled{{"Label", "named"}, {"Program", "/bin/p"}};
     const QByteArray xml = plistBytes(labelled, Format::xml);
     const PlistContents named{"named", "/bin/p", {}, {}};
+    const auto read = [&](const QString& name) { return readPlist(dir.filePath(name)); };
 
     writeFile(dir.filePath("bom.plist"), "\xEF\xBB\xBF" + xml);
-    EXPECT_EQ(readPlist(dir.filePath("bom.plist")), named);
-
+    EXPECT_EQ(read("bom.plist"), named);
     writeFile(dir.filePath("target"), plistBytes(labelled, Format::binary));
     ASSERT_TRUE(QFile::link(dir.filePath("target"), dir.filePath("link.plist")));
-    EXPECT_EQ(readPlist(dir.filePath("link.plist")), named);
-
+    EXPECT_EQ(read("link.plist"), named);
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.plist")).constData(), 0600), 0);
-    EXPECT_EQ(readPlist(dir.filePath("fifo.plist")), PlistContents());
-
+    EXPECT_EQ(read("fifo.plist"), PlistContents());
     EXPECT_EQ(readPlist("/dev/zero"), PlistContents());
-
     // Padding after the closing tag keeps the file a valid property list of the given size.
-    QByteArray padded = xml + QByteArray(maxDefinitionFileSize - xml.size(), ' ');
+    const QByteArray padded = xml + QByteArray(maxDefinitionFileSize - xml.size(), ' ');
     writeFile(dir.filePath("max.plist"), padded);
-    EXPECT_EQ(readPlist(dir.filePath("max.plist")), named);
+    EXPECT_EQ(read("max.plist"), named);
     writeFile(dir.filePath("big.plist"), padded + ' ');
-    EXPECT_EQ(readPlist(dir.filePath("big.plist")), PlistContents());
+    EXPECT_EQ(read("big.plist"), PlistContents());
+    writeFile(dir.filePath("empty.plist"), {});
+    EXPECT_EQ(read("empty.plist"), PlistContents());
+    writeFile(dir.filePath("list.plist"), plistBytes({}, Format::xml).replace("dict", "array"));
+    EXPECT_EQ(read("list.plist"), PlistContents());
 
     // Deep XML decodes without exhausting the stack; a binary list with more objects than any
     // definition holds is not decoded (its cost grows with the square of its depth).
@@ -113,11 +152,6 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
     EXPECT_EQ(decodePlist(plistBytes({{"Label", "big"}, {"x", many}}, Format::binary)),
               PlistContents());
     EXPECT_EQ(decodePlist(plistBytes({{"Label", "big"}, {"x", many}}, Format::xml)).label, "big");
-
-    writeFile(dir.filePath("empty.plist"), {});
-    EXPECT_EQ(readPlist(dir.filePath("empty.plist")), PlistContents());
-    writeFile(dir.filePath("list.plist"), plistBytes({}, Format::xml).replace("dict", "array"));
-    EXPECT_EQ(readPlist(dir.filePath("list.plist")), PlistContents());
 }
 
 TEST(JobsDefinitions, FolderPrecedenceAndProgramLine)
@@ -147,51 +181,17 @@ TEST(JobsDefinitions, FolderPrecedenceAndProgramLine)
     writeFile(f.file(5, ".plist"), {});
     writeFile(f.file(5, "ignored.PLIST"), {});
 
-    const QHash<QString, PlistInfo> expected{
-        {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}, {}}},
-        {"w", {f.file(5, "b.plist"), "/p", {}, {}}},
-        {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟", {}}},
-        {"z", {f.file(3, "declares-z.plist"), {}, {}, {}}},
-        {"junk", {f.file(4, "junk.plist"), {}, {}, {}}},
-        {"num", {f.file(4, "num.plist"), {}, {}, {}}},
-        {"folder", {f.file(4, "folder.plist"), {}, {}, {}}},
-        {"", {f.file(5, ".plist"), {}, {}, {}}},
-    };
-    EXPECT_EQ(discoverPlistPaths(), expected);
-
+    EXPECT_EQ(discoverPlistPaths(),
+              (QHash<QString, PlistInfo>{
+                  {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}, {}}},
+                  {"w", {f.file(5, "b.plist"), "/p", {}, {}}},
+                  {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟", {}}},
+                  {"z", {f.file(3, "declares-z.plist"), {}, {}, {}}},
+                  {"junk", {f.file(4, "junk.plist"), {}, {}, {}}},
+                  {"num", {f.file(4, "num.plist"), {}, {}, {}}},
+                  {"folder", {f.file(4, "folder.plist"), {}, {}, {}}},
+                  {"", {f.file(5, ".plist"), {}, {}, {}}},
+              }));
     Platform::testing::setLaunchdFolders(QStringList{f.root.filePath("missing"), f.folders[0]});
     EXPECT_EQ(discoverPlistPaths().value("z").program, "/bin/z");
-}
-
-// When a definition's job runs next follows launchd's reading of its calendar entries; an
-// interval gives no time of day to run at.
-TEST(JobsDefinitions, CalendarEntriesGiveTheNextRun)
-{
-    const QDateTime monday = QDateTime::fromString("2026-12-07T10:00:00", Qt::ISODate);
-    const auto at = [](const char* text) {
-        return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
-    };
-    const QVariantList twice{QVariantMap({{"Hour", 9}}), QVariantMap({{"Hour", 21}})};
-    const std::pair<QVariantMap, std::optional<QDateTime>> cases[] = {
-        {calendar(QVariantMap({{"Hour", 3}, {"Minute", 15}})), at("2026-12-08T03:15:00")},
-        {calendar(QVariantMap({{"Minute", 30}})), at("2026-12-07T10:30:00")},
-        {calendar(twice), at("2026-12-07T21:00:00")},
-        {calendar(QVariantMap({{"Weekday", 7}, {"Hour", 9}})), at("2026-12-13T09:00:00")},
-        {calendar(QVariantMap({{"Weekday", 0}})), at("2026-12-13T00:00:00")},
-        // A day of the month and a weekday: whichever comes first.
-        {calendar(QVariantMap({{"Day", 13}, {"Weekday", 5}, {"Hour", 9}})),
-         at("2026-12-11T09:00:00")},
-        {calendar(QVariantMap({{"Month", 1}, {"Day", 1}, {"Hour", 0}})), at("2027-01-01T00:00:00")},
-        {{{"StartCalendarInterval", QVariantMap({{"Hour", 11}})}, {"StartInterval", 60}},
-         at("2026-12-07T11:00:00")},
-        {calendar(QVariantMap({{"Weekday", 9}, {"Hour", 1}})), std::nullopt},
-        {calendar(QVariantMap({{"Hour", 24}})), std::nullopt},
-        {calendar(QVariantMap({{"Month", 2}, {"Day", 30}})), std::nullopt},
-        {{{"StartInterval", 3600}}, std::nullopt},
-    };
-    for (const auto& [content, expected] : cases) {
-        const PlistContents contents = decodePlist(plistBytes(content, Format::binary));
-        EXPECT_EQ(nextCalendarRun(contents.calendar, monday), expected)
-            << QString::fromUtf8(plistBytes(content, Format::xml)).toStdString();
-    }
 }

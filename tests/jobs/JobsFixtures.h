@@ -20,18 +20,19 @@ namespace jobs_test {
 
 inline plist_t toPlist(const QVariant& value)
 {
-    plist_t node = nullptr;
     switch (value.typeId()) {
-    case QMetaType::QVariantMap:
-        node = plist_new_dict();
+    case QMetaType::QVariantMap: {
+        plist_t node = plist_new_dict();
         for (const auto& [key, item] : value.toMap().asKeyValueRange())
             plist_dict_set_item(node, key.toUtf8().constData(), toPlist(item));
         return node;
-    case QMetaType::QVariantList:
-        node = plist_new_array();
+    }
+    case QMetaType::QVariantList: {
+        plist_t node = plist_new_array();
         for (const QVariant& item : value.toList())
             plist_array_append_item(node, toPlist(item));
         return node;
+    }
     case QMetaType::Bool:
         return plist_new_bool(value.toBool());
     case QMetaType::Double:
@@ -106,13 +107,13 @@ exit "$(cat "$d/$1.status" 2>/dev/null || echo 0)")sh";
     }
     ~FakeLaunchctl() { Platform::testing::setLaunchctlPath(std::nullopt); }
 
-    void answer(const QString& subCommand, int status, const QByteArray& out = {},
-                const QByteArray& err = {}) const
+    void answer(const QString& subCommand, int status, const QByteArray& err = {}) const
     {
         writeFile(dir.filePath(subCommand + ".status"), QByteArray::number(status));
-        writeFile(dir.filePath(subCommand + ".out"), out);
+        writeFile(dir.filePath(subCommand + ".out"), "on stdout");
         writeFile(dir.filePath(subCommand + ".err"), err);
     }
+    void table(const QByteArray& out) const { writeFile(dir.filePath("list.out"), out); }
 
     QStringList calls() const
     {

@@ -1,3 +1,4 @@
+// The lsof field listing (where lsof is the scan): untrusted text at every edge.
 #include "PortScanner.h"
 #include "PortScannerParsing.h"
 #include "Printing.h"
@@ -10,14 +11,6 @@
 using PortScanner::detail::SocketAddress;
 
 namespace {
-
-QString listing(std::initializer_list<const char*> lines)
-{
-    QString text;
-    for (const char* line : lines)
-        text += QString::fromUtf8(line) + QLatin1Char('\n');
-    return text;
-}
 
 // Everything of a record but its fresh id.
 struct Row {
@@ -49,76 +42,65 @@ QString accountFor(uid_t uid)
 
 } // namespace
 
-TEST(PortParse, WorkedExampleParsesAndDeduplicates)
+TEST(PortParse, RecordsKeysStateAndSkippedLines)
 {
-    const auto parsed = PortScanner::parse(QStringLiteral(
-        "p812\ncpostgres\nu501\nLdev\nf7\ntIPv6\nPTCP\nn[::1]:5432\nf8\nPTCP\nn127.0.0.1:5432\n"
-        "p90\ncdnsd\nu0\nLroot\nf3\nPUDP\nn*:5353\nf4\nn10.0.0.5:49152->10.0.0.1:53\nf5\nn*:*\n"));
-    EXPECT_EQ(rows(parsed), (std::vector<Row>{{5432, "TCP", "::1", 812, "postgres", "dev"},
-                                              {5353, "UDP", "*", 90, "dnsd", "root"}}));
-    ASSERT_EQ(parsed.size(), 2);
-    EXPECT_TRUE(!parsed[0].id.isNull() && parsed[0].id != parsed[1].id);
-    EXPECT_FALSE(parsed[0].appName || parsed[0].bundleID || parsed[0].workingDir);
-}
-
-TEST(PortParse, RecordKeysStateAndSkippedLines)
-{
+    const QString busy = [] {
+        // A process with many listeners, named again later (as the second listing run does).
+        QString text = QStringLiteral("p7\ncbusy\nPTCP\n");
+        for (int port = 1; port <= 60; ++port)
+            text += QStringLiteral("n*:%1\n").arg(port);
+        text += QStringLiteral("p8\ncother\nn*:1\nn*:1\np7\ncbusy\n");
+        for (int port = 60; port >= 1; --port)
+            text += QStringLiteral("n[::]:%1\n").arg(port);
+        return text + QStringLiteral("n*:61\nPUDP\nn*:1\n");
+    }();
     const std::vector<std::pair<QString, std::vector<Row>>> cases{
+        // One listener per port, protocol and process: the first address of a pair shows.
+        {"p812\ncpostgres\nu501\nLdev\nf7\ntIPv6\nPTCP\nn[::1]:5432\nf8\nPTCP\nn127.0.0.1:5432\n"
+         "p90\ncdnsd\nu0\nLroot\nf3\nPUDP\nn*:5353\nf4\nn10.0.0.5:49152->10.0.0.1:53\nf5\nn*:*\n",
+         {{5432, "TCP", "::1", 812, "postgres", "dev"}, {5353, "UDP", "*", 90, "dnsd", "root"}}},
         // Two processes on one port both count; one process with TCP and UDP on a port: two.
-        {listing({"p10", "ca", "Lx", "PTCP", "n*:80", "p11", "cb", "Ly", "n*:80", "PUDP", "n*:80"}),
+        {"p10\nca\nLx\nPTCP\nn*:80\np11\ncb\nLy\nn*:80\nPUDP\nn*:80\n",
          {{80, "TCP", "*", 10, "a", "x"},
           {80, "TCP", "*", 11, "b", "y"},
           {80, "UDP", "*", 11, "b", "y"}}},
         // Non-numeric pids give 0; signs are accepted; command and user start empty per process.
-        {listing({"pabc", "ca", "Lx", "n*:80", "p 7", "n*:81", "p+42", "n*:1", "p-3", "n*:2"}),
+        {"pabc\nca\nLx\nn*:80\np 7\nn*:81\np+42\nn*:1\np-3\nn*:2\n",
          {{80, "TCP", "*", 0, "a", "x"},
           {81, "TCP", "*", 0, "", ""},
           {1, "TCP", "*", 42, "", ""},
           {2, "TCP", "*", -3, "", ""}}},
         // No P line yet: TCP; lower case is raised; the protocol carries over to the next process.
-        {listing({"p1", "n*:22", "Pudp", "n*:22", "Ptcp", "n[::]:22", "p2", "PUdp", "n*:23"}),
+        {"p1\nn*:22\nPudp\nn*:22\nPtcp\nn[::]:22\np2\nPUdp\nn*:23\n",
          {{22, "TCP", "*", 1, "", ""}, {22, "UDP", "*", 1, "", ""}, {23, "UDP", "*", 2, "", ""}}},
         // Port 0, asterisk ports, connected and colon-less names; a CR makes "2\r" no number.
-        {QStringLiteral(
-             "p1\nn*:0\nn*:*\nn1.2.3.4:5->6.7.8.9:10\nnhost\n\np2\r\nx:9\nn*:99\r\nn*:8"),
+        {"p1\nn*:0\nn*:*\nn1.2.3.4:5->6.7.8.9:10\nnhost\n\np2\r\nx:9\nn*:99\r\nn*:8",
          {{99, "TCP", "*", 0, "", ""}, {8, "TCP", "*", 0, "", ""}}},
-        {QString(), {}},
+        {"", {}},
     };
     for (const auto& [output, expected] : cases)
         EXPECT_EQ(rows(PortScanner::parse(output)), expected) << output.toStdString();
-}
 
-TEST(PortParse, UserComesFromTheLoginNameOrTheUserDatabase)
-{
-    const uid_t me = ::getuid();
-    const auto ports = PortScanner::parse(
-        QStringLiteral("p1\nu0\nn*:80\np2\nu%1\nn*:81\np3\nu0\nLother\nn*:82\np4\nLroot\n"
-                       "u4000000123\nn*:83\np5\nu4000000123\nn*:84\np6\nu 5\nn*:85\np7\nu-1\nu\n"
-                       "n*:86\n")
-            .arg(me));
-    QStringList users;
-    for (const auto& port : ports)
-        users.append(port.user);
-    EXPECT_EQ(users,
-              (QStringList{accountFor(0), accountFor(me), "other", "root", "4000000123", "", ""}));
-}
-
-TEST(PortParse, DuplicatesAreFoundAcrossRunsAndInBusyProcesses)
-{
-    // A process with 60 listeners, named again later (as the second listing run does).
-    QString output = QStringLiteral("p7\ncbusy\nPTCP\n");
-    for (int port = 1; port <= 60; ++port)
-        output += QStringLiteral("n*:%1\n").arg(port);
-    output += QStringLiteral("p8\ncother\nn*:1\nn*:1\np7\ncbusy\n");
-    for (int port = 60; port >= 1; --port)
-        output += QStringLiteral("n[::]:%1\n").arg(port);
-    output += QStringLiteral("n*:61\nPUDP\nn*:1\n");
-    const auto ports = PortScanner::parse(output);
+    const auto ports = PortScanner::parse(busy);
     ASSERT_EQ(ports.size(), 63);
     EXPECT_EQ(rows(ports.mid(59)), (std::vector<Row>{{60, "TCP", "*", 7, "busy", ""},
                                                      {1, "TCP", "*", 8, "other", ""},
                                                      {61, "TCP", "*", 7, "busy", ""},
                                                      {1, "UDP", "*", 7, "busy", ""}}));
+    EXPECT_TRUE(!ports[0].id.isNull() && ports[0].id != ports[1].id);
+    EXPECT_FALSE(ports[0].appName || ports[0].bundleID || ports[0].workingDir);
+
+    // The user: the login name, else the user database, else the number; junk gives none.
+    const uid_t me = ::getuid();
+    QStringList users;
+    for (const auto& port : PortScanner::parse(
+             QStringLiteral("p1\nu0\nn*:80\np2\nu%1\nn*:81\np3\nu0\nLother\nn*:82\np4\nLroot\n"
+                            "u4000000123\nn*:83\np5\nu4000000123\nn*:84\np6\nu 5\nn*:85\np7\n"
+                            "u-1\nu\nn*:86\n")
+                 .arg(me)))
+        users.append(port.user);
+    EXPECT_EQ(users,
+              (QStringList{accountFor(0), accountFor(me), "other", "root", "4000000123", "", ""}));
 }
 
 TEST(PortParse, SplitsSocketNames)
@@ -145,7 +127,7 @@ TEST(PortParse, SplitsSocketNames)
             << QString::fromUtf16(name).toStdString();
 }
 
-TEST(PortParse, DecodesLsofEscapes)
+TEST(PortParse, DecodesLsofEscapesAndWorkingDirectories)
 {
     const std::vector<std::pair<const char*, const char*>> cases{
         {"/tmp/\\xe4\\xb8\\xad\\xe6\\x96\\x87 dir", "/tmp/中文 dir"},
@@ -161,12 +143,7 @@ TEST(PortParse, DecodesLsofEscapes)
         EXPECT_EQ(PortScanner::detail::decodeLsofText(QString::fromUtf8(escaped)),
                   QString::fromUtf8(expected));
     EXPECT_EQ(PortScanner::parse("p1\nn[fe80::1%\\x65th0]:80\n").value(0).address, "fe80::1%eth0");
-}
 
-// Which processes are asked about, and how the answer is applied, is checked against a stand-in
-// tool in the live tests.
-TEST(PortParse, WorkingDirectoryAnswer)
-{
     EXPECT_EQ(PortScanner::detail::parseWorkingDirs(QStringLiteral(
                   "p812\nfcwd\nn/srv/api\nn/second\n\np90\nn/tmp/\\xe4\\xb8\\xad\n"
                   "p77\nn/proc/77/cwd (readlink: Permission denied)\npx\nn/zero\np4410\n")),

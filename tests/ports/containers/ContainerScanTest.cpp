@@ -20,7 +20,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,8 +69,7 @@ StandInEngine::Responder listing(const QJsonArray& containers)
 
 // The helper program run through a link named like an engine's helper, holding `socket` as its
 // descriptor 3 until the test closes its standard input.
-class EngineHelper {
-public:
+struct EngineHelper {
     EngineHelper(const QStringList& arguments, int socket)
     {
         int input[2];
@@ -84,9 +82,7 @@ public:
         QByteArrayList bytes;
         std::vector<char*> argv;
         for (const QString& argument : arguments)
-            bytes.append(QFile::encodeName(argument));
-        for (QByteArray& argument : bytes)
-            argv.push_back(argument.data());
+            argv.push_back(bytes.emplace_back(QFile::encodeName(argument)).data());
         argv.push_back(nullptr);
         if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             pid = -1;
@@ -102,8 +98,6 @@ public:
     }
 
     pid_t pid = -1;
-
-private:
     int m_input = -1;
 };
 
@@ -120,8 +114,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        // The engines answer another user too.
-        ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
         ASSERT_TRUE(QDir(m_dir.path()).mkpath("podman"));
         for (const char* name : {"docker-proxy", "conmon"})
             ASSERT_TRUE(QFile::link(ENGINE_HELPER, path(name)));
@@ -215,51 +207,26 @@ TEST_F(ContainerScan, NamesTheContainersBehindRealHelpersAndFallsBackWithoutEngi
     EXPECT_EQ(result.engineProblem, std::nullopt);
 }
 
+// The reasons themselves are met by the engine tests; here, the banner they make.
 TEST_F(ContainerScan, AFailingEngineCostsOneBannerLineOncePerStore)
 {
     const auto [fd, port] = m_sockets.open(AF_INET, SOCK_STREAM, false);
     ASSERT_GT(port, 0);
     const pid_t pid = proxy("0.0.0.0", port, "172.17.0.2", fd);
     const auto denied = StandInEngine::json(403, R"({"message":"permission denied"})");
-    const std::vector<std::pair<StandInEngine::Responder, QString>> engines{
-        {StandInEngine::afterPing(denied, denied), " 返回 HTTP 403：permission denied"},
-        {StandInEngine::afterPing(StandInEngine::ping(),
-                                  StandInEngine::json(200, R"([{"Id": "0123)")),
-         " 返回的数据无法解析"},
-        {[](const StandInEngine::Request&) { return StandInEngine::hang(); }, " 在 2 秒内没有应答"},
-    };
-    for (const auto& [responder, reason] : engines) {
-        StandInEngine engine(dockerSocket(), responder);
-        PortsStore store;
-        store.refresh();
-        ASSERT_TRUE(waitUntilIdle(store));
-        EXPECT_EQ(store.lastError(), "无法访问容器引擎：" + dockerSocket() + reason);
-        EXPECT_EQ(containersByPid(store.ports()).value(pid)->displayName(), "容器 172.17.0.2:80");
+    StandInEngine engine(dockerSocket(), StandInEngine::afterPing(denied, denied));
+    PortsStore store;
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    EXPECT_EQ(store.lastError(),
+              "无法访问容器引擎：" + dockerSocket() + " 返回 HTTP 403：permission denied");
+    const auto named = containersByPid(store.ports()).value(pid);
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->displayName(), "容器 172.17.0.2:80");
 
-        // Dismissed, it stays away while the same store scans again.
-        store.setLastError(std::nullopt);
-        store.refresh();
-        ASSERT_TRUE(waitUntilIdle(store));
-        EXPECT_EQ(store.lastError(), std::nullopt);
-        QFile::remove(dockerSocket());
-    }
-}
-
-// A user who may ask Docker but not look into root's processes still sees the container.
-TEST_F(ContainerScan, AnotherUsersProxyIsNamedByThePortItPublishes)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to scan as another user";
-    const auto [fd, port] = m_sockets.open(AF_INET, SOCK_STREAM, false);
-    ASSERT_GT(port, 0);
-    ASSERT_GT(proxy("0.0.0.0", port, "172.18.0.3", fd), 0);
-    StandInEngine docker(dockerSocket(),
-                         listing({container("db", "postgres:16", {{"0.0.0.0", port, 5432}})}));
-    ASSERT_EQ(::chmod(QFile::encodeName(dockerSocket()).constData(), 0666), 0);
-    QProcessEnvironment environment;
-    environment.insert("DOCKER_HOST", "unix://" + dockerSocket());
-
-    const HelperRun run = runHelper({"scan-as-nobody"}, testConfigHome(), environment);
-    EXPECT_TRUE(run.out.split('\n').contains(QString("%1 TCP 0 root  容器 db").arg(port)))
-        << run.out.toStdString();
+    // Dismissed, it stays away while the same store scans again.
+    store.setLastError(std::nullopt);
+    store.refresh();
+    ASSERT_TRUE(waitUntilIdle(store));
+    EXPECT_EQ(store.lastError(), std::nullopt);
 }

@@ -1,18 +1,11 @@
 #include "EngineSockets.h"
 #include "Printing.h"
+#include "StandInEngine.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace Containers;
 
@@ -26,20 +19,6 @@ QProcessEnvironment environment(const QString& dockerHost, const QString& runtim
     if (!runtimeDir.isNull())
         result.insert("XDG_RUNTIME_DIR", runtimeDir);
     return result;
-}
-
-// Leaves a unix socket file at the path, as an engine that ran once does.
-bool makeSocketFile(const QString& path)
-{
-    const QByteArray bytes = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, bytes.constData(),
-                std::min(sizeof address.sun_path - 1, static_cast<size_t>(bytes.size())));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
 }
 
 } // namespace
@@ -68,7 +47,9 @@ TEST(EngineSockets, FindsTheSocketsThatExist)
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkpath("podman"));
     const QString docker = dir.filePath("docker.sock"), podman = dir.filePath("podman/podman.sock");
-    ASSERT_TRUE(makeSocketFile(docker) && makeSocketFile(podman));
+    // Socket files left behind, as by an engine that ran once.
+    StandInEngine(docker, {});
+    StandInEngine(podman, {});
     const QList<EngineSocket> both{{Engine::docker, docker}, {Engine::podman, podman}};
 
     // DOCKER_HOST that names no socket is passed over; one that names Podman's is asked once.
