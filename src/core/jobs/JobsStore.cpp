@@ -210,6 +210,15 @@ void JobsStore::refresh()
         request(index, true);
 }
 
+void JobsStore::poll()
+{
+    for (std::size_t index = 0; index < m_slots.size(); ++index) {
+        const Slot& slot = *m_slots[index];
+        if (slot.source->needsPolling() && !slot.listing)
+            startListing(index, false);
+    }
+}
+
 void JobsStore::request(std::size_t index, bool asked)
 {
     if (asked)

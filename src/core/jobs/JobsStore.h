@@ -25,7 +25,8 @@ struct Mailbox;
 // has answered. A source lists once at a time: asked again while it lists, it lists once more
 // when it ends. A source that is absent adds no rows; one that fails keeps its last rows and
 // puts its reason in `lastError`, which its next good listing takes back out. When a source says
-// that something changed, it is listed again shortly after, without `isLoading`.
+// that something changed, it is listed again shortly after, without `isLoading`; one that cannot
+// say so is listed again, also without `isLoading`, when the screen polls.
 //
 // perform() runs an action on a worker; meanwhile runningAction() names it for its job. A failure
 // puts "[label] " and the reason in `lastError`; a success clears `lastError` and refreshes.
@@ -63,6 +64,9 @@ public:
 
     // Lists every source again in the background; returns at once.
     void refresh();
+    // Lists again, without `isLoading`, each source that needs polling and is not listing now;
+    // returns at once.
+    void poll();
     // Runs the action in the background; returns at once. Ignored while the job has one running.
     void perform(const Job& job, JobAction action);
 
