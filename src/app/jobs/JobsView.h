@@ -1,8 +1,12 @@
 #pragma once
 
 #include "Job.h"
+#include "ScreenCommands.h"
 
+#include <QTimer>
 #include <QWidget>
+
+#include <chrono>
 
 #include <memory>
 
@@ -16,11 +20,15 @@ class QTableView;
 class QToolButton;
 class QVBoxLayout;
 
-// The scheduled-jobs screen. Owns its store; loads the job list each time it is shown.
-class JobsView : public QWidget {
+// The scheduled-jobs screen. Owns its store; loads the job list each time it is shown, and
+// while it stays on screen lists the sources that cannot tell of their changes again every
+// pollInterval, quietly (no spinner), never while its window is minimised.
+class JobsView : public QWidget, public ScreenCommands {
     Q_OBJECT
 
 public:
+    static constexpr std::chrono::milliseconds pollInterval{5000};
+
     // Over the sources of this system.
     explicit JobsView(QWidget* parent = nullptr);
     explicit JobsView(std::shared_ptr<JobsStore> store, QWidget* parent = nullptr);
@@ -28,8 +36,17 @@ public:
 
     JobsStore& store() const;
 
+    QLineEdit& searchField() const override;
+    void refreshNow() override;
+    // The selected row, in tab-separated text on the clipboard.
+    void copySelectedRows() const;
+    // Tests only: polls at this interval instead.
+    void setPollInterval(std::chrono::milliseconds interval);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -47,10 +64,15 @@ private:
     QTableView* m_table = nullptr;
     QWidget* m_spinner = nullptr;
     QLabel* m_summary = nullptr;
+    QTimer m_poll;
+    // The window whose minimising stops the polling.
+    QWidget* m_window = nullptr;
 
     QWidget* buildToolbar();
     QWidget* buildTable();
     QWidget* buildStatusBar();
+    void poll();
+    void watchWindow();
 
     // Colours derived from the palette, again whenever the palette changes (light or dark).
     void applyPaletteColours();

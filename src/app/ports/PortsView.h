@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Models.h"
+#include "ScreenCommands.h"
 
 #include <QSet>
 #include <QUuid>
@@ -19,7 +20,7 @@ class QToolButton;
 class QVBoxLayout;
 
 // The ports screen. Owns its store; scans each time it is shown.
-class PortsView : public QWidget {
+class PortsView : public QWidget, public ScreenCommands {
     Q_OBJECT
 
 public:
@@ -31,6 +32,13 @@ public:
     QTableView& table() const;
     // The identities of the selected rows; may hold records of an earlier scan.
     QSet<QUuid> selection() const;
+
+    QLineEdit& searchField() const override;
+    void refreshNow() override;
+    // Asks to terminate the selected rows' processes, as the context menu's entry does.
+    void terminateSelected();
+    // The selected rows, in the table's order, as tab-separated text on the clipboard.
+    void copySelectedRows() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -57,6 +65,7 @@ private:
     QWidget* makeToolbar();
     QWidget* makeStatusBar();
     void setUpTable();
+    void rememberSortOrder();
     void updateColors();
     void updateLoading();
     void updateStatus();

@@ -1,0 +1,15 @@
+#pragma once
+
+class QLineEdit;
+
+// What the window's keys ask of the screen it shows, for screens that have a list to search and
+// read again.
+class ScreenCommands {
+public:
+    virtual ~ScreenCommands() = default;
+
+    // The field that Ctrl+F puts the cursor in.
+    virtual QLineEdit& searchField() const = 0;
+    // Reads the list again as the refresh button does; nothing while the button is greyed out.
+    virtual void refreshNow() = 0;
+};
