@@ -124,12 +124,37 @@ void MainWindow::addMenus()
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    // The screens and what the keys do on them, each entry with its keys beside it.
+    // What the keys do on the screen shown, each entry with its keys beside it.
+    auto onScreen = [this](auto run) {
+        return [this, run] {
+            if (auto* commands = dynamic_cast<ScreenCommands*>(m_screen))
+                run(*commands);
+        };
+    };
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑"));
+    QAction* copy =
+        edit->addAction(Symbols::icon(QStringLiteral("doc.on.doc")), QStringLiteral("复制"));
+    copy->setObjectName(QStringLiteral("copy"));
+    copy->setShortcut(Shortcuts::copy());
+    // The tables take Ctrl+C themselves while they have the focus, so that the fields around
+    // them keep it for their text; this entry shows the key and copies from the menu.
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this,
+            onScreen([](ScreenCommands& screen) { screen.copySelectedRows(); }));
+    QAction* search =
+        edit->addAction(Symbols::icon(QStringLiteral("magnifyingglass")), QStringLiteral("搜索"));
+    search->setObjectName(QStringLiteral("search"));
+    search->setShortcut(Shortcuts::search());
+    connect(search, &QAction::triggered, this, onScreen([](ScreenCommands& screen) {
+                QLineEdit& field = screen.searchField();
+                field.setFocus(Qt::ShortcutFocusReason);
+                field.selectAll();
+            }));
+
     QMenu* view = menuBar()->addMenu(QStringLiteral("视图"));
     for (const TabInfo& info : tabs) {
         QAction* show = view->addAction(Symbols::icon(QString::fromUtf8(info.symbol)),
                                         QString::fromUtf8(info.title));
-        show->setObjectName(QStringLiteral("showTab%1").arg(static_cast<int>(info.tab) + 1));
         show->setShortcut(Shortcuts::screen(static_cast<int>(info.tab)));
         connect(show, &QAction::triggered, this, [this, tab = info.tab] { select(tab); });
     }
@@ -138,21 +163,8 @@ void MainWindow::addMenus()
         view->addAction(Symbols::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"));
     refresh->setObjectName(QStringLiteral("refresh"));
     refresh->setShortcuts(Shortcuts::refresh());
-    connect(refresh, &QAction::triggered, this, [this] {
-        if (auto* commands = dynamic_cast<ScreenCommands*>(m_screen))
-            commands->refreshNow();
-    });
-    QAction* search =
-        view->addAction(Symbols::icon(QStringLiteral("magnifyingglass")), QStringLiteral("搜索"));
-    search->setObjectName(QStringLiteral("search"));
-    search->setShortcut(Shortcuts::search());
-    connect(search, &QAction::triggered, this, [this] {
-        if (auto* commands = dynamic_cast<ScreenCommands*>(m_screen)) {
-            QLineEdit& field = commands->searchField();
-            field.setFocus(Qt::ShortcutFocusReason);
-            field.selectAll();
-        }
-    });
+    connect(refresh, &QAction::triggered, this,
+            onScreen([](ScreenCommands& screen) { screen.refreshNow(); }));
 }
 
 void MainWindow::restorePlace()

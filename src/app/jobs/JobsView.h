@@ -39,7 +39,7 @@ public:
     QLineEdit& searchField() const override;
     void refreshNow() override;
     // The selected row, in tab-separated text on the clipboard.
-    void copySelectedRows() const;
+    void copySelectedRows() const override;
     // Tests only: polls at this interval instead.
     void setPollInterval(std::chrono::milliseconds interval);
 

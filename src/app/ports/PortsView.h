@@ -38,7 +38,7 @@ public:
     // Asks to terminate the selected rows' processes, as the context menu's entry does.
     void terminateSelected();
     // The selected rows, in the table's order, as tab-separated text on the clipboard.
-    void copySelectedRows() const;
+    void copySelectedRows() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;
