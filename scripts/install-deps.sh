@@ -13,7 +13,6 @@ packages=(
   lsof iproute2 procps cron
   systemd dbus-user-session
   xvfb xauth x11-utils dbus-daemon fonts-noto-cjk adwaita-icon-theme hicolor-icon-theme
-  systemd dbus-user-session
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
 )

@@ -223,6 +223,27 @@ TEST(JobsStoreRefresh, ListsOnceAtATimeAndQuietlyAfterAChange)
     EXPECT_EQ(s.second->lists, 3) << "signals close together make one listing";
     EXPECT_EQ(s.first->lists, 2) << "only the source that changed lists again";
     EXPECT_EQ(loading.count(), 0) << "a listing nobody asked for does not show as loading";
+
+    // A next run that has come is no longer the next one: the source is listed again for it. One
+    // that had passed before the listing brings no more.
+    s.first->listing = [] {
+        Job soon = job("a");
+        soon.nextRun = QDateTime::currentDateTime().addMSecs(200);
+        return JobSource::Listing{true, {soon}, {}};
+    };
+    s.store->refresh();
+    ASSERT_TRUE(waitUntilIdle(*s.store));
+    const int listed = s.first->lists;
+    s.first->listing = [] {
+        Job late = job("a");
+        late.nextRun = QDateTime::currentDateTime().addSecs(-60);
+        return JobSource::Listing{true, {late}, {}};
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.first->lists == listed + 1; }, 5000));
+    settleBackgroundWork();
+    QTest::qWait(1000);
+    EXPECT_EQ(s.first->lists, listed + 1);
+    EXPECT_EQ(s.second->lists, 4);
 }
 
 TEST(JobsStoreActions, RunInTheBackgroundAndFollowUp)

@@ -19,12 +19,15 @@ struct Face {
 };
 
 // systemd's load and unload enable and disable the timer; launchd's bootstrap and boot out.
+// cron starts one run of the entry's command, beside whatever cron itself runs.
 Face faceOf(JobSourceKind source, JobAction action)
 {
     const bool systemd = source == JobSourceKind::systemd;
     switch (action) {
     case JobAction::start:
-        return {"start", "play.circle", QStringLiteral("启动"), QStringLiteral("立即启动")};
+        return {"start", "play.circle", QStringLiteral("启动"),
+                source == JobSourceKind::cron ? QStringLiteral("立即运行一次")
+                                              : QStringLiteral("立即启动")};
     case JobAction::stop:
         return {"stop", "pause.circle", QStringLiteral("停止"),
                 QStringLiteral("停止运行（保持已加载）")};

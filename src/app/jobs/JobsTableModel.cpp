@@ -275,8 +275,9 @@ QVariant JobsTableModel::data(const QModelIndex& index, int role) const
     case domain:
         if (role == Qt::DisplayRole)
             return row.domain;
+        // It may name what a file says, such as the user of a system cron entry.
         if (role == Qt::ToolTipRole && row.domainTooltip)
-            return *row.domainTooltip;
+            return SafeText::visible(*row.domainTooltip);
         if (role == Qt::FontRole)
             return Style::font(Style::TextStyle::caption);
         if (role == Qt::ForegroundRole)

@@ -48,7 +48,7 @@ QString noteFor(JobSourceKind source)
     case JobSourceKind::systemd:
         return QStringLiteral("仅显示 systemd 定时器（timer）");
     case JobSourceKind::cron:
-        break;
+        return QStringLiteral("cron 条目：用户 crontab、/etc/crontab 与 /etc/cron.d");
     }
     return QString();
 }

@@ -1,5 +1,6 @@
 #include "JobSources.h"
 
+#include "CronSource.h"
 #include "LaunchdSource.h"
 #include "SystemdSource.h"
 
@@ -38,6 +39,7 @@ Sources standard()
         std::make_unique<SystemdSource>(JobScope::user, QDBusConnection::sessionBus()));
     sources.push_back(
         std::make_unique<SystemdSource>(JobScope::system, QDBusConnection::systemBus()));
+    sources.push_back(std::make_unique<CronSource>());
     return sources;
 }
 

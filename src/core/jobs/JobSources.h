@@ -12,7 +12,8 @@ namespace JobSources {
 using Sources = std::vector<std::unique_ptr<JobSource>>;
 
 // launchd (where its tool exists), then the user's and the machine's systemd managers (on the
-// session and the system bus). Each source that finds nothing of its kind here adds nothing.
+// session and the system bus), then cron (the user's crontab and the system's tables). Each
+// source that finds nothing of its kind here adds nothing.
 Sources standard();
 
 namespace testing {

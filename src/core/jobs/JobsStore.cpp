@@ -4,6 +4,7 @@
 #include "StoreSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -14,6 +15,28 @@ namespace {
 
 // How long a source's change signals are gathered before it is listed again.
 constexpr int changeDelayMs = 100;
+
+// A source is listed again just after the soonest next run of its rows, which is then past: cron
+// and launchd work their next runs out only when they are listed, and nothing else tells them
+// that one has come. Far-off runs are waited for a day at a time, which a timer can hold.
+constexpr qint64 afterNextRunMs = 500;
+constexpr qint64 longestWaitMs = 24 * 3600 * 1000;
+
+void listAgainAfterNextRun(QTimer& timer, const QList<Job>& rows)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    std::optional<qint64> soonest;
+    for (const Job& job : rows) {
+        // One that has passed already was not the source's to move on.
+        const qint64 wait = job.nextRun ? now.msecsTo(*job.nextRun) : 0;
+        if (wait > 0 && (!soonest || wait < *soonest))
+            soonest = wait;
+    }
+    if (soonest)
+        timer.start(static_cast<int>(std::min(*soonest + afterNextRunMs, longestWaitMs)));
+    else
+        timer.stop();
+}
 
 // Listings and actions run here rather than on the global pool: an action can wait half a
 // minute on a tool that hangs, and the program's other background work must not queue behind it.
@@ -63,6 +86,7 @@ struct JobsStore::Slot {
     // The reason this source put in lastError, while it keeps failing.
     std::optional<QString> error;
     QTimer changes;
+    QTimer nextRunPassed;
 };
 
 JobsStore::JobsStore(QObject* parent) : JobsStore(JobSources::standard(), parent) {}
@@ -78,6 +102,9 @@ JobsStore::JobsStore(JobSources::Sources sources, QObject* parent)
         slot->changes.setSingleShot(true);
         slot->changes.setInterval(changeDelayMs);
         connect(&slot->changes, &QTimer::timeout, this, [this, index] { request(index, false); });
+        slot->nextRunPassed.setSingleShot(true);
+        connect(&slot->nextRunPassed, &QTimer::timeout, this,
+                [this, index] { request(index, false); });
         // Many signals in a row make one listing.
         connect(slot->source.get(), &JobSource::changed, this, [this, index] {
             QTimer& changes = m_slots[index]->changes;
@@ -264,6 +291,7 @@ void JobsStore::finishListing(std::size_t index, const JobSource::Listing& listi
         setLastError(std::nullopt);
     }
     publish();
+    listAgainAfterNextRun(slot.nextRunPassed, slot.rows);
 
     if (slot.again) {
         const bool askedAgain = slot.askedAgain;

@@ -25,8 +25,9 @@ struct Mailbox;
 // has answered. A source lists once at a time: asked again while it lists, it lists once more
 // when it ends. A source that is absent adds no rows; one that fails keeps its last rows and
 // puts its reason in `lastError`, which its next good listing takes back out. When a source says
-// that something changed, it is listed again shortly after, without `isLoading`; one that cannot
-// say so is listed again, also without `isLoading`, when the screen polls.
+// that something changed, or when the next run of one of its rows has come, it is listed again
+// shortly after, without `isLoading`; one that cannot say that something changed is listed again,
+// also without `isLoading`, when the screen polls.
 //
 // perform() runs an action on a worker; meanwhile runningAction() names it for its job. A failure
 // puts "[label] " and the reason in `lastError`; a success clears `lastError` and refreshes.

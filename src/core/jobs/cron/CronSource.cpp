@@ -4,6 +4,7 @@
 #include "CronTable.h"
 #include "FreshIds.h"
 #include "ProcessRunner.h"
+#include "SafeText.h"
 #include "platform/Platform.h"
 
 #include <QDateTime>
@@ -31,6 +32,16 @@ bool isProgram(const QString& path)
     return info.isFile() && info.isExecutable();
 }
 
+// What a tool said, for the banner: its lines as lines, anything else that could hide or reorder
+// text made visible.
+QString visibleLines(const QString& text)
+{
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines)
+        line = SafeText::visible(line);
+    return lines.join(u'\n');
+}
+
 Table readOwnTable()
 {
     // Bytes, not text: a table with one stray Latin-1 byte must not come back empty.
@@ -45,7 +56,8 @@ Table readOwnTable()
         return {};
     return {{},
             QStringLiteral("无法读取 crontab：") +
-                (reason.isEmpty() ? QStringLiteral("退出码 %1").arg(result.status) : reason)};
+                (reason.isEmpty() ? QStringLiteral("退出码 %1").arg(result.status)
+                                  : visibleLines(reason))};
 }
 
 // Only regular files are read: a FIFO would block the listing until someone wrote to it.
@@ -140,7 +152,8 @@ JobSourceKind CronSource::kind() const
 JobSource::Listing CronSource::list()
 {
     const bool hasTool = isProgram(Platform::crontabPath());
-    if (!hasTool && !QFileInfo::exists(Platform::systemCrontabPath()))
+    if (!hasTool && !QFileInfo::exists(Platform::systemCrontabPath()) &&
+        !QFileInfo(Platform::cronTablesFolder()).isDir())
         return {false, {}, std::nullopt};
 
     Listing listing;

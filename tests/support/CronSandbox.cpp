@@ -1,5 +1,13 @@
 #include "CronSandbox.h"
 
+#include "ProcessRunner.h"
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +144,68 @@ QString spool()
 bool realSpoolUnchanged()
 {
     return privateSpool().realUnchanged();
+}
+
+Scratch::Scratch() : m_oldHome(qgetenv("HOME"))
+{
+    EXPECT_TRUE(m_dir.isValid());
+    EXPECT_TRUE(QDir().mkpath(home()));
+    EXPECT_TRUE(QDir().mkpath(tablesFolder()));
+    qputenv("HOME", QFile::encodeName(home()));
+    Platform::testing::setSystemCrontabPath(systemTable());
+    Platform::testing::setCronTablesFolder(tablesFolder());
+    QFile::remove(ownSpoolFile());
+}
+
+Scratch::~Scratch()
+{
+    QFile::remove(ownSpoolFile());
+    Platform::testing::setCrontabPath(std::nullopt);
+    Platform::testing::setSystemCrontabPath(std::nullopt);
+    Platform::testing::setCronTablesFolder(std::nullopt);
+    qputenv("HOME", m_oldHome);
+}
+
+QString Scratch::home() const
+{
+    return m_dir.filePath(QStringLiteral("home"));
+}
+
+QString Scratch::systemTable() const
+{
+    return m_dir.filePath(QStringLiteral("crontab"));
+}
+
+QString Scratch::tablesFolder() const
+{
+    return m_dir.filePath(QStringLiteral("cron.d"));
+}
+
+QString Scratch::ownSpoolFile() const
+{
+    return spool() + u'/' + Platform::loginName();
+}
+
+void Scratch::write(const QString& path, const QByteArray& contents)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(contents), contents.size());
+}
+
+void Scratch::installOwnTable(const QByteArray& contents)
+{
+    const QString path = m_dir.filePath(QStringLiteral("own-table"));
+    write(path, contents);
+    const ProcessRunner::Result installed =
+        ProcessRunner::run(QStringLiteral("/usr/bin/crontab"), {path});
+    ASSERT_EQ(installed.status, 0) << installed.stdErr.toStdString();
+}
+
+QString Scratch::inHome(const QString& name) const
+{
+    QFile file(QDir(home()).filePath(name));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace CronSandbox
