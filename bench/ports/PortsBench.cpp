@@ -1,8 +1,12 @@
 // The port inventory's costs: a whole scan against `ss -ltnup` on the same machine, as it is and
 // with 2,000 more processes holding 10,000 listening sockets between them, each also with a
-// container engine to ask; and the parser of the listing tool's output, which the systems without
-// a socket table of their own use.
+// container engine to ask; with those sockets, a follow-up scan in which nothing changed against
+// a whole one, and one after ten listeners came and ten went, checked against a whole scan; and
+// the parser of the listing tool's output, which the systems without a socket table of their own
+// use.
 #include "ContainerRecords.h"
+#include "Figures.h"
+#include "ListenerInventory.h"
 #include "PortScanner.h"
 #include "ProcessRunner.h"
 #include "StandInEngine.h"
@@ -24,6 +28,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -93,17 +98,10 @@ void BM_ParseListing100kSockets(benchmark::State& state)
 }
 BENCHMARK(BM_ParseListing100kSockets)->Unit(benchmark::kMillisecond);
 
-// bench_listeners holding 10,000 sockets in 2,000 processes, until this program ends.
-class ManyListeners {
+// bench_listeners holding listening sockets until it is destroyed.
+class Listeners {
 public:
-    static bool start()
-    {
-        static ManyListeners instance;
-        return instance.ready_;
-    }
-
-private:
-    ManyListeners()
+    Listeners(int sockets, int processes)
     {
         int input[2];
         int output[2];
@@ -113,9 +111,11 @@ private:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        char path[] = BENCH_LISTENERS, sockets[] = "10000", processes[] = "2000";
-        char* argv[] = {path, sockets, processes, nullptr};
-        const bool spawned = ::posix_spawn(&pid_, path, &actions, nullptr, argv, environ) == 0;
+        std::string path = BENCH_LISTENERS, count = std::to_string(sockets),
+                    spread = std::to_string(processes);
+        char* argv[] = {path.data(), count.data(), spread.data(), nullptr};
+        const bool spawned =
+            ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
         ::close(input[0]);
         ::close(output[1]);
@@ -124,16 +124,32 @@ private:
         ready_ = spawned && ::read(output[0], word, 5) == 5 && std::string(word) == "ready";
         ::close(output[0]);
     }
-    ~ManyListeners()
+    ~Listeners()
     {
         ::close(stdin_);
         if (pid_ > 0)
             ::waitpid(pid_, nullptr, 0);
     }
+    Listeners(const Listeners&) = delete;
+    Listeners& operator=(const Listeners&) = delete;
 
+    bool ready() const { return ready_; }
+    pid_t pid() const { return pid_; }
+
+private:
     pid_t pid_ = -1;
     int stdin_ = -1;
     bool ready_ = false;
+};
+
+// 10,000 sockets in 2,000 processes, until this program ends.
+class ManyListeners {
+public:
+    static bool start()
+    {
+        static Listeners instance(10000, 2000);
+        return instance.ready();
+    }
 };
 
 // A Docker engine that answers at once, listing a container for each of 50 docker-proxy processes
@@ -267,33 +283,47 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// Each iteration runs ss and then a scan, so that both see the same machine; the iteration time
-// is the scan's, and the counters hold both medians and their ratio.
-void scanAgainstSs(benchmark::State& state)
+// Each iteration runs `reference` (false: it failed) and then `measured` (the records it found),
+// so that both see the same machine; the iteration time is the measured one's, and the counters
+// hold both medians in milliseconds, as `measuredMs` and `referenceMs`, and their ratio.
+template <typename Reference, typename Measured>
+void timeAgainst(benchmark::State& state, Reference reference, Measured measured,
+                 const std::string& measuredMs, const std::string& referenceMs,
+                 const std::string& ratio)
 {
     using Clock = std::chrono::steady_clock;
-    std::vector<double> scans;
-    std::vector<double> ss;
+    std::vector<double> references;
+    std::vector<double> measures;
     qsizetype records = 0;
     for (auto _ : state) {
-        const auto ssStart = Clock::now();
-        const auto listing =
-            ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")});
-        const auto scanStart = Clock::now();
-        records = PortScanner::scan().size();
-        const auto scanEnd = Clock::now();
-        if (listing.status != 0) {
-            state.SkipWithError("ss failed");
+        const auto referenceStart = Clock::now();
+        const bool ran = reference();
+        const auto measuredStart = Clock::now();
+        records = measured();
+        const auto measuredEnd = Clock::now();
+        if (!ran) {
+            state.SkipWithError("the reference failed");
             return;
         }
-        ss.push_back(std::chrono::duration<double>(scanStart - ssStart).count());
-        scans.push_back(std::chrono::duration<double>(scanEnd - scanStart).count());
-        state.SetIterationTime(scans.back());
+        references.push_back(std::chrono::duration<double>(measuredStart - referenceStart).count());
+        measures.push_back(std::chrono::duration<double>(measuredEnd - measuredStart).count());
+        state.SetIterationTime(measures.back());
     }
     state.counters["records"] = static_cast<double>(records);
-    state.counters["scan_ms"] = median(scans) * 1e3;
-    state.counters["ss_ms"] = median(ss) * 1e3;
-    state.counters["scan_per_ss"] = median(scans) / median(ss);
+    state.counters[measuredMs] = median(measures) * 1e3;
+    state.counters[referenceMs] = median(references) * 1e3;
+    state.counters[ratio] = median(measures) / median(references);
+}
+
+void scanAgainstSs(benchmark::State& state)
+{
+    timeAgainst(
+        state,
+        [] {
+            return ProcessRunner::run(QStringLiteral("/usr/bin/ss"), {QStringLiteral("-ltnup")})
+                       .status == 0;
+        },
+        [] { return PortScanner::scan().size(); }, "scan_ms", "ss_ms", "scan_per_ss");
 }
 
 void scanAgainstSs(benchmark::State& state, bool manyListeners, bool engine)
@@ -347,36 +377,93 @@ BENCHMARK(BM_ScanWithEngineAgainstSs_10000ListenersIn2000ProcessesAnd50Container
     ->Unit(benchmark::kMillisecond)
     ->Iterations(15);
 
-// Keeps the scan-to-ss ratio of each comparison: the median over repetitions when there are
-// several, else the one run's.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> ratios;
-    std::map<std::string, std::pair<double, double>> times;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            const auto ratio = run.counters.find("scan_per_ss");
-            if (run.error_occurred || ratio == run.counters.end())
-                continue;
-            const std::string& name = run.run_name.function_name;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Aggregate && !median)
-                continue;
-            if (!median && medians_.count(name))
-                continue;
-            if (median)
-                medians_.insert(name);
-            ratios[name] = ratio->second;
-            times[name] = {run.counters.at("scan_ms"), run.counters.at("ss_ms")};
-        }
-        ConsoleReporter::ReportRuns(runs);
+// The scans of a screen that refreshes itself, with those 10,000 sockets and no container engine:
+// a follow-up in which nothing changed, against the whole scan just before it from the same
+// inventory, both as the program runs them (container names, order). Each iteration runs both, so
+// that both see the same machine; the iteration time is the follow-up's, and the counters hold
+// both medians and their ratio.
+void BM_FollowUpAgainstWholeScan_10000Listeners(benchmark::State& state)
+{
+    if (!ManyListeners::start() || !AnsweringEngine::use(false)) {
+        state.SkipWithError("bench_listeners did not get ready");
+        return;
     }
+    ListenerInventory inventory;
+    timeAgainst(
+        state, [&] { return !PortScanner::scanResult(inventory).error; },
+        [&] { return PortScanner::rescanResult(inventory).ports.size(); }, "follow_up_ms",
+        "whole_ms", "follow_up_per_whole");
+}
+BENCHMARK(BM_FollowUpAgainstWholeScan_10000Listeners)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(21);
 
-private:
-    std::set<std::string> medians_;
-};
+// What a scan tells of the processes this benchmark started, to compare two scans by.
+std::set<std::tuple<qint32, qint64, QString, QString, QString, quint64>>
+ours(const QList<ServicePort>& ports, const std::set<qint32>& pids)
+{
+    std::set<std::tuple<qint32, qint64, QString, QString, QString, quint64>> found;
+    for (const ServicePort& p : ports) {
+        if (pids.count(p.pid) || p.command == QLatin1String("bench_listeners"))
+            found.emplace(p.pid, p.port, p.networkProtocol, p.address, p.command,
+                          p.startTime.value_or(0));
+    }
+    return found;
+}
+
+// Before each follow-up, five listeners of this process and a process holding five more go, and
+// as many come: five new ones of this process (a process seen before) and a new process with
+// five. The counters tell how many follow-ups listed what a whole scan lists right after.
+void BM_Inventory_FollowUpTenListenersCameAndWent(benchmark::State& state)
+{
+    if (!ManyListeners::start() || !AnsweringEngine::use(false)) {
+        state.SkipWithError("bench_listeners did not get ready");
+        return;
+    }
+    const qint32 self = static_cast<qint32>(::getpid());
+    auto openOwn = [] {
+        std::vector<int> fds;
+        for (int i = 0; i < 5; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            ::listen(fd, 1);
+            fds.push_back(fd);
+        }
+        return fds;
+    };
+    std::vector<int> own = openOwn();
+    auto other = std::make_unique<Listeners>(5, 0);
+    ListenerInventory inventory;
+    inventory.scan();
+    int matched = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const int fd : own)
+            ::close(fd);
+        own = openOwn();
+        other = std::make_unique<Listeners>(5, 0);
+        state.ResumeTiming();
+        const auto followed = inventory.followUp().value_or(PortScanner::ScanResult{}).ports;
+        state.PauseTiming();
+        const auto whole = ListenerInventory().scan().value_or(PortScanner::ScanResult{}).ports;
+        const std::set<qint32> pids{self, other->pid()};
+        matched += ours(followed, pids) == ours(whole, pids) && !ours(whole, pids).empty();
+        ++runs;
+        state.ResumeTiming();
+    }
+    for (const int fd : own)
+        ::close(fd);
+    state.counters["runs"] = runs;
+    state.counters["matched"] = matched;
+}
+BENCHMARK(BM_Inventory_FollowUpTenListenersCameAndWent)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 // Run as docker-proxy: hold the inherited listener until standard input closes.
 int actAsProxy()
@@ -395,14 +482,35 @@ int main(int argc, char** argv)
     if (program.substr(program.rfind('/') + 1) == "docker-proxy")
         return actAsProxy();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     bool met = true;
-    for (const auto& [name, ratio] : reporter.ratios) {
-        const auto [scan, ss] = reporter.times[name];
+    for (const auto& [name, figures] : reporter.figures) {
+        const auto ratio = figures.counters.find("scan_per_ss");
+        if (ratio == figures.counters.end())
+            continue;
         std::printf("%s: scan() %.1f ms, ss -ltnup %.1f ms: %.2fx (limit 1.0x)\n", name.c_str(),
-                    scan, ss, ratio);
-        met = met && ratio <= 1.0;
+                    figures.counters.at("scan_ms"), figures.counters.at("ss_ms"), ratio->second);
+        met = met && ratio->second <= 1.0;
+    }
+
+    const auto followUp = reporter.figures.find("BM_FollowUpAgainstWholeScan_10000Listeners");
+    if (followUp != reporter.figures.end()) {
+        auto& counters = followUp->second.counters;
+        std::printf("follow-up scan with nothing changed: %.1f ms, whole scan %.1f ms: %.2f of it "
+                    "(limit 0.20)\n",
+                    counters["follow_up_ms"], counters["whole_ms"],
+                    counters["follow_up_per_whole"]);
+        met = met && counters["follow_up_per_whole"] <= 0.2;
+    }
+    const auto cameAndWent = reporter.figures.find("BM_Inventory_FollowUpTenListenersCameAndWent");
+    if (cameAndWent != reporter.figures.end()) {
+        const double runs = cameAndWent->second.counters["runs"];
+        const double matched = cameAndWent->second.counters["matched"];
+        std::printf("follow-up scan after ten listeners came and ten went: %.1f ms; %.0f of %.0f "
+                    "listed what a whole scan lists\n",
+                    cameAndWent->second.milliseconds, matched, runs);
+        met = met && runs > 0 && matched == runs;
     }
     return met ? 0 : 1;
 }

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,20 +68,27 @@ ServicePort record(qint64 port, const QString& command, qint32 pid = 999999,
     return p;
 }
 
-// A sleeping child process that stays until it is signalled; reaped by the test.
+// A sleeping child process that stays until it is signalled (or, ignoring SIGTERM, until it is
+// killed), holding a copy of the given descriptor; reaped by the test.
 struct Child {
     pid_t pid = -1;
 
-    explicit Child(int inheritedFd = -1)
+    enum class Term { ends, ignored };
+    explicit Child(int inheritedFd = -1, Term term = Term::ends)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         if (inheritedFd >= 0)
             posix_spawn_file_actions_adddup2(&actions, inheritedFd, 3);
-        char sleep[] = "/bin/sleep";
-        char seconds[] = "120";
+        char sleep[] = "/bin/sleep", seconds[] = "120";
         char* argv[] = {sleep, seconds, nullptr};
-        posix_spawn(&pid, "/bin/sleep", &actions, nullptr, argv, environ);
+        // An ignored signal stays ignored across exec.
+        char shell[] = "/bin/sh", command[] = "-c", script[] = "trap '' TERM; exec /bin/sleep 120";
+        char* ignoring[] = {shell, command, script, nullptr};
+        if (term == Term::ends)
+            posix_spawn(&pid, sleep, &actions, nullptr, argv, environ);
+        else
+            posix_spawn(&pid, shell, &actions, nullptr, ignoring, environ);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Child()
@@ -106,6 +114,34 @@ struct Child {
     int signal = 0;
 };
 
+// A TCP socket listening on loopback at this port (0: any free one): {descriptor, port}, the
+// descriptor -1 when the port is taken.
+std::pair<int, qint64> listenOn(quint16 port = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return {-1, 0};
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return {fd, ntohs(address.sin_port)};
+}
+
+// A listener on a free port below this one, so that its row comes before that port's.
+std::pair<int, qint64> listenBelow(qint64 port)
+{
+    for (qint64 below = port - 1; below > port - 500 && below > 1024; --below) {
+        if (const auto listener = listenOn(static_cast<quint16>(below)); listener.first >= 0)
+            return listener;
+    }
+    return {-1, 0};
+}
+
 // Waiting hands: each runs its action on the next popup menu or message box once it is open.
 QList<QPointer<QTimer>>& pendingHands()
 {
@@ -113,15 +149,18 @@ QList<QPointer<QTimer>>& pendingHands()
     return timers;
 }
 
-void whenOpen(std::function<bool()> action)
+// Runs `act` once `ready` holds; the hand is withdrawn first, so that an action that waits does
+// not run again meanwhile.
+void whenOpen(std::function<bool()> ready, std::function<void()> act)
 {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (action()) {
-            timer->stop();
-            timer->deleteLater();
-        }
+    QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
+        if (!ready())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act();
     });
     timer->start();
     pendingHands().append(timer);
@@ -139,26 +178,25 @@ void expectNoPendingHands()
     pendingHands().clear();
 }
 
+QMenu* openMenu()
+{
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QMessageBox* openDialog()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    return box && box->isVisible() ? box : nullptr;
+}
+
 void onMenu(std::function<void(QMenu*)> action)
 {
-    whenOpen([action] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return false;
-        action(menu);
-        return true;
-    });
+    whenOpen([] { return openMenu() != nullptr; }, [action] { action(openMenu()); });
 }
 
 void onDialog(std::function<void(QMessageBox*)> action)
 {
-    whenOpen([action] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return false;
-        action(box);
-        return true;
-    });
+    whenOpen([] { return openDialog() != nullptr; }, [action] { action(openDialog()); });
 }
 
 QStringList actionTexts(QMenu* menu)
@@ -213,6 +251,15 @@ Dialog describe(QMessageBox* box)
     return dialog;
 }
 
+QSet<qint64> selectedPortsOf(QTableView& table)
+{
+    QSet<qint64> ports;
+    auto& model = static_cast<PortsTableModel&>(*table.model());
+    for (const QModelIndex& index : table.selectionModel()->selectedRows())
+        ports.insert(model.record(index.row()).port);
+    return ports;
+}
+
 class PortsScreen : public ::testing::Test {
 protected:
     QList<ServicePort> scanned;
@@ -236,6 +283,8 @@ protected:
         scanned = records;
         view = std::make_unique<PortsView>();
         view->store().setScannerForTesting([this] { return scanned; });
+        // Only the test says when the made-up machine changes.
+        view->findChild<QCheckBox*>("autoRefresh")->setChecked(false);
         view->resize(1100, 600);
         view->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
@@ -299,6 +348,38 @@ protected:
     }
     QString status() { return view->findChild<QLabel*>("statusText")->text(); }
     ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
+
+    // A screen of this machine's listeners, which follows the machine by itself.
+    void showMachine()
+    {
+        view = std::make_unique<PortsView>();
+        view->resize(1100, 400);
+        view->show();
+    }
+    int rowOf(qint64 port, qint32 pid)
+    {
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (model().record(row).port == port && model().record(row).pid == pid)
+                return row;
+        }
+        return -1;
+    }
+    // Waits, with no click, until the listener's row is shown with its process's own name, or
+    // until it has gone.
+    bool waitForRow(qint64 port, qint32 pid, bool shown = true)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const int row = rowOf(port, pid);
+                return shown ? row >= 0 && model().record(row).command == "sleep" : row < 0;
+            },
+            20000);
+    }
+    void select(int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        table().scrollTo(model().index(row, 0));
+        clickRow(row, modifiers);
+    }
 };
 
 TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
@@ -308,7 +389,13 @@ TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
     auto* search = view->findChild<QLineEdit*>();
     EXPECT_EQ(search->placeholderText(), "搜索端口、应用、目录或地址");
     EXPECT_EQ(search->width(), 240);
-    EXPECT_EQ(view->findChild<QCheckBox*>()->text(), "只看常用端口");
+    // Automatic refreshes are on by default; their box comes before the common ports' one.
+    auto* automatic = view->findChild<QCheckBox*>("autoRefresh");
+    auto* common = view->findChild<QCheckBox*>("commonOnly");
+    ASSERT_TRUE(automatic && common);
+    EXPECT_EQ(automatic->text(), "自动刷新");
+    EXPECT_EQ(common->text(), "只看常用端口");
+    EXPECT_LT(automatic->geometry().right(), common->geometry().left());
     QToolButton* refresh = nullptr;
     for (auto* candidate : view->findChildren<QToolButton*>())
         if (candidate->toolTip() == "刷新 (F5 / Ctrl+R)")
@@ -377,9 +464,22 @@ TEST_F(PortsScreen, CellsShowWhatTheRecordHolds)
     disguised.service = ServiceUnit{"ev.service", ServiceUnit::Manager::system, {}, true};
     // A listener whose process this scan could not see.
     ServicePort unseen = record(22, "", 0, std::nullopt, std::nullopt, "root");
-    show({app, record(5432, "postgres", 999992, std::nullopt, std::nullopt, "postgres"), disguised,
-          unseen});
+    // Listening on every interface, on loopback.
+    app.address = "*";
+    unseen.address = "0.0.0.0";
+    disguised.address = "::";
+    ServicePort local = record(5432, "postgres", 999992, std::nullopt, std::nullopt, "postgres");
+    local.address = "::1";
+    show({app, local, disguised, unseen});
     ASSERT_EQ(model().rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        const QModelIndex cell = model().index(row, Column::address);
+        const bool exposed = model().record(row).address != "::1";
+        EXPECT_EQ(cell.data(Qt::DecorationRole).value<QIcon>().isNull(), !exposed) << row;
+        EXPECT_EQ(cell.data(Qt::ToolTipRole).toString(),
+                  exposed ? "对所有网络接口开放，其他机器可以连接" : "")
+            << row;
+    }
 
     // Sorted by port.
     EXPECT_EQ(column(Column::port), QStringList({"22", "5432", "8000", "65535"}));
@@ -483,6 +583,92 @@ TEST_F(PortsScreen, HeaderClicksSortNumbersAndTexts)
     EXPECT_EQ(column(Column::application), QStringList({"b", "a10", "a9"}));
 }
 
+// Every scan gives its records new ids, but rows are known by process, port and protocol: a scan
+// changes only the rows that changed, where a whole sort would put them, and the selection and
+// the current row stay with their records.
+TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
+{
+    show({record(3000, "node", 101), record(5432, "postgres", 102), record(8080, "nginx", 103),
+          record(8080, "nginx", 104), record(9000, "php-fpm", 105), record(6379, "redis", 106)});
+    clickHeader(Column::application);
+    clickRow(rowOfPort(5432));
+    clickRow(rowOfPort(6379), Qt::ControlModifier);
+    ASSERT_EQ(model().record(table().currentIndex().row()).port, 6379);
+    QSignalSpy resets(&model(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model(), &QAbstractItemModel::rowsRemoved);
+
+    ServicePort moved = record(9000, "aardvark", 105);
+    ServicePort elsewhere = record(8080, "nginx", 104, std::nullopt, QString("/srv/www"));
+    view->store().setPorts({record(5432, "postgres", 102), record(8080, "nginx", 103), elsewhere,
+                            moved, record(6379, "redis", 106), record(4000, "bun", 107),
+                            record(7000, "zig", 108)});
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(removed.count(), 1);
+    int insertedRows = 0;
+    for (const QList<QVariant>& signal : inserted)
+        insertedRows += signal[2].toInt() - signal[1].toInt() + 1;
+    EXPECT_EQ(insertedRows, 2);
+
+    // The same order as a model sorting the new list from scratch, and the same selection.
+    auto expectAsSortedAfresh = [&] {
+        PortsTableModel sorted(view->store());
+        sorted.setSortOrder(model().sortOrder());
+        sorted.reload();
+        ASSERT_EQ(model().rowCount(), sorted.rowCount());
+        for (int row = 0; row < model().rowCount(); ++row)
+            EXPECT_EQ(model().record(row), sorted.record(row)) << row;
+        EXPECT_EQ(selectedPortsOf(table()), (QSet<qint64>{5432, 6379}));
+        EXPECT_EQ(model().record(table().currentIndex().row()).port, 6379);
+        QSet<QUuid> current;
+        for (const QModelIndex& index : table().selectionModel()->selectedRows())
+            current.insert(model().record(index.row()).id);
+        EXPECT_EQ(view->selection(), current);
+    };
+    expectAsSortedAfresh();
+    EXPECT_EQ(column(Column::application).first(), "aardvark");
+    EXPECT_EQ(model().index(rowOf(8080, 104), Column::directory).data().toString(), "/srv/www");
+
+    // Only the rows that appeared are tinted.
+    for (int row = 0; row < model().rowCount(); ++row) {
+        const bool appeared = model().record(row).pid >= 107;
+        EXPECT_EQ(model().index(row, Column::port).data(Qt::BackgroundRole).isValid(), appeared)
+            << row;
+    }
+    // On screen, the tint fades until the row looks as it would drawn afresh.
+    auto shown = [&] {
+        const QRect cell = table().visualRect(model().index(rowOf(4000, 107), Column::protocol));
+        const QPoint at = table().viewport()->mapTo(view.get(), cell.topLeft() + QPoint(2, 2));
+        return view->screen()->grabWindow(view->winId()).toImage().pixelColor(at).name();
+    };
+    auto drawnAfresh = [&] {
+        const QRect cell = table().visualRect(model().index(rowOf(4000, 107), Column::protocol));
+        return table().viewport()->grab(cell).toImage().pixelColor(2, 2).name();
+    };
+    QTest::qWait(100);
+    const QString tinted = shown();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().tint().isEmpty(); }, 5000));
+    QTest::qWait(100);
+    EXPECT_NE(shown(), tinted);
+    EXPECT_EQ(shown(), drawnAfresh());
+
+    // Rows that arrive at many places at once, while others go; a row whose container is now
+    // known shows it.
+    QList<ServicePort> next;
+    for (ServicePort kept : view->store().ports()) {
+        if (kept.port == 6379)
+            kept.container = Containers::ContainerDescription{"cache", "redis:7", {}, {}, true};
+        if (kept.pid % 2 == 0)
+            next.append(kept);
+    }
+    for (const auto& [name, pid] :
+         {std::pair("abc", 109), {"zzz", 110}, {"oat", 111}, {"quince", 112}, {"sed", 113}})
+        next.append(record(1000 + pid, name, pid));
+    view->store().setPorts(next);
+    expectAsSortedAfresh();
+    EXPECT_EQ(model().index(rowOfPort(6379), Column::application).data().toString(), "容器 cache");
+}
+
 TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
 {
     show({record(8080, "node"), record(80, "nginx"),
@@ -509,7 +695,7 @@ TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
     view->store().setFilter("");
 
     AppSettings::shared().setCommonPorts({{8080, "web"}, {3000, ""}});
-    auto* common = view->findChild<QCheckBox*>();
+    auto* common = view->findChild<QCheckBox*>("commonOnly");
     QTest::mouseClick(common, Qt::LeftButton, {}, QPoint(5, common->height() / 2));
     EXPECT_TRUE(view->store().commonOnly());
     EXPECT_EQ(column(Column::port), QStringList({"3000", "8080"}));
@@ -576,17 +762,25 @@ TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
     rightClickRow(rowOfPort(5432));
     EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
 
-    // After a new scan the old identities resolve to nothing: a click on a current row gives
-    // the menu of that row alone.
-    scanned = {record(8080, "node"), record(5432, "postgres"), record(3000, "ruby")};
+    // A new scan gives every record a new id, but the selection stays with the same processes,
+    // ports and protocols; the row that went leaves it.
+    scanned = {record(8080, "node", 999991), record(5432, "postgres"), record(3000, "ruby")};
     view->store().refresh();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->store().isLoading(); }));
-    EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(table().selectionModel()->selectedRows().size(), 3);
     onMenu([&](QMenu* menu) {
         items = actionTexts(menu);
         menu->close();
     });
     rightClickRow(rowOfPort(3000));
+    EXPECT_EQ(items, QStringList({"一键终止选中的 3 项"}));
+    // Outside the selection, a row gives the menu of that row alone.
+    clickRow(rowOfPort(3000));
+    onMenu([&](QMenu* menu) {
+        items = actionTexts(menu);
+        menu->close();
+    });
+    rightClickRow(rowOfPort(5432));
     EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
 
     // A click below the rows opens nothing.
@@ -864,50 +1058,145 @@ bool refreshUntil(PortsView& view, const std::function<bool()>& done)
         20000);
 }
 
-// The whole road with the machine's own scan: a child listening on a port of the test's.
-TEST(PortsScreenScan, ConfirmedTerminationEndsTheListenerAndItsRowGoes)
+// The machine's own listeners, followed with no click: while one row stays selected and the
+// table stays scrolled to the same row, a listener that a new process opens appears (tinted), and
+// one that closes goes; the screen shows no scan in progress for any of it.
+TEST_F(PortsScreen, ListenersComeAndGoWithNoClickWhileSelectionAndScrollHold)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    const qint64 port = ntohs(address.sin_port);
-    Child child(fd);
-    ::close(fd);
-    ASSERT_GT(child.pid, 0);
+    std::vector<std::pair<int, qint64>> own;
+    for (int i = 0; i < 40; ++i)
+        own.push_back(listenOn());
+    std::sort(own.begin(), own.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    const qint32 self = static_cast<qint32>(::getpid());
+    showMachine();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf(own.back().second, self) >= 0; }, 20000));
+    QSignalSpy loading(&view->store(), &PortsStore::isLoadingChanged);
 
-    PortsView view;
-    view.resize(1100, 600);
-    view.show();
-    auto rowOf = [&]() {
-        for (int row = 0; row < view.model().rowCount(); ++row) {
-            const ServicePort& p = view.model().record(row);
-            if (p.port == port && p.pid == child.pid)
-                return row;
-        }
-        return -1;
+    const qint64 selected = own[30].second;
+    const qint64 top = own[20].second;
+    select(rowOf(selected, self));
+    table().scrollTo(model().index(rowOf(top, self), 0), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(table().rowAt(0), rowOf(top, self));
+    auto holds = [&] {
+        EXPECT_EQ(model().record(table().rowAt(0)).port, top);
+        EXPECT_EQ(selectedPortsOf(table()), QSet<qint64>{selected});
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.store().isLoading() && rowOf() >= 0; }, 20000));
-    EXPECT_EQ(view.model().record(rowOf()).command, "sleep");
 
+    const auto [fd, port] = listenBelow(top);
+    ASSERT_GE(fd, 0);
+    Child newcomer(fd);
+    ::close(fd);
+    ASSERT_TRUE(waitForRow(port, newcomer.pid));
+    holds();
+    EXPECT_TRUE(model().index(rowOf(port, newcomer.pid), 0).data(Qt::BackgroundRole).isValid());
+
+    ::close(own[5].first);
+    ASSERT_TRUE(waitForRow(own[5].second, self, false));
+    holds();
+    EXPECT_EQ(loading.count(), 0);
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (i != 5)
+            ::close(own[i].first);
+    }
+}
+
+// A menu and a confirmation left open while the screen follows the machine act on the process
+// they named, wherever its row has gone meanwhile; the row goes once the process has ended.
+TEST_F(PortsScreen, AConfirmationOpenAcrossAutomaticRefreshesTerminatesWhatItNamed)
+{
+    const auto [targetFd, targetPort] = listenOn();
+    const auto [otherFd, otherPort] = listenOn();
+    Child target(targetFd);
+    Child bystander(otherFd);
+    ::close(targetFd);
+    ::close(otherFd);
+    showMachine();
+    ASSERT_TRUE(waitForRow(targetPort, target.pid));
+    ASSERT_TRUE(waitForRow(otherPort, bystander.pid));
+    QSignalSpy scans(&view->store(), &PortsStore::scanEnded);
+    auto waitForScans = [&](int count) {
+        const int before = scans.count();
+        return QTest::qWaitFor([&] { return scans.count() >= before + count; }, 15000);
+    };
+
+    std::unique_ptr<Child> newcomer;
+    qint64 newPort = 0;
+    QString title;
+    onMenu([&](QMenu* menu) {
+        EXPECT_TRUE(waitForScans(1));
+        clickAction(menu, "终止进程");
+    });
     onDialog([&](QMessageBox* box) {
+        title = box->text();
+        // A listener arrives whose row goes before the named one.
+        const auto [fd, port] = listenBelow(targetPort);
+        newcomer = std::make_unique<Child>(fd);
+        ::close(fd);
+        newPort = port;
+        EXPECT_TRUE(waitForRow(port, newcomer->pid));
+        EXPECT_TRUE(waitForScans(1));
         QTest::mouseClick(button(box, "终止 (SIGTERM)"), Qt::LeftButton);
     });
-    view.table().scrollTo(view.model().index(rowOf(), 0));
-    const QRect cell = view.table().visualRect(view.model().index(rowOf(), Column::action));
-    QTest::mouseClick(view.table().viewport(), Qt::LeftButton, {},
-                      QPoint(cell.left() + 14, cell.center().y()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return child.ended(); }, 5000));
-    EXPECT_EQ(child.signal, SIGTERM);
-    // The scan that follows the signal may still find the process before it has ended.
-    ASSERT_TRUE(refreshUntil(view, [&] { return rowOf() < 0; }));
-    EXPECT_FALSE(view.store().lastError().has_value());
+    table().scrollTo(model().index(rowOf(targetPort, target.pid), 0));
+    rightClickRow(rowOf(targetPort, target.pid));
     expectNoPendingHands();
+    EXPECT_EQ(title, QString("终止进程 sleep（PID %1）？").arg(target.pid));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return target.ended(); }, 5000));
+    EXPECT_EQ(target.signal, SIGTERM);
+    EXPECT_FALSE(bystander.ended());
+    EXPECT_FALSE(newcomer->ended());
+    EXPECT_TRUE(waitForRow(targetPort, target.pid, false));
+    EXPECT_GE(rowOf(newPort, newcomer->pid), 0);
+    EXPECT_FALSE(view->store().lastError().has_value());
+}
+
+// Processes that ignore SIGTERM: after a while the banner names them and offers SIGKILL; a line
+// goes by itself when its process ends, and the banner once none is left.
+TEST_F(PortsScreen, AProcessThatOutlastsSigtermIsNamedAndItsButtonKillsIt)
+{
+    const auto [firstFd, firstPort] = listenOn();
+    const auto [secondFd, secondPort] = listenOn();
+    Child first(firstFd, Child::Term::ignored);
+    Child second(secondFd, Child::Term::ignored);
+    ::close(firstFd);
+    ::close(secondFd);
+    showMachine();
+    ASSERT_TRUE(waitForRow(firstPort, first.pid));
+    ASSERT_TRUE(waitForRow(secondPort, second.pid));
+    select(rowOf(firstPort, first.pid));
+    select(rowOf(secondPort, second.pid), Qt::ControlModifier);
+    onMenu([&](QMenu* menu) { clickAction(menu, "一键终止选中的 2 项"); });
+    onDialog([&](QMessageBox* box) {
+        QTest::mouseClick(button(box, "全部终止 (SIGTERM)"), Qt::LeftButton);
+    });
+    rightClickRow(rowOf(secondPort, second.pid));
+    expectNoPendingHands();
+
+    const auto line = [](const Child& child) {
+        return QString("进程 %1（sleep）在 SIGTERM 后仍在运行。").arg(child.pid);
+    };
+    auto lines = [&] {
+        const QStringList shown = banner() ? banner()->message().split('\n') : QStringList();
+        return QSet<QString>(shown.begin(), shown.end());
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !lines().isEmpty(); }, 10000));
+    EXPECT_EQ(lines(), (QSet<QString>{line(first), line(second)}));
+    EXPECT_FALSE(first.ended());
+    EXPECT_FALSE(second.ended());
+    auto* force = banner()->findChild<QToolButton*>("errorBannerAction");
+    ASSERT_TRUE(force);
+    EXPECT_EQ(force->text(), "强制终止 (SIGKILL)");
+    EXPECT_FALSE(force->icon().isNull());
+
+    ::kill(first.pid, SIGKILL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines() == QSet<QString>{line(second)}; }, 10000));
+    force = banner()->findChild<QToolButton*>("errorBannerAction");
+    ASSERT_TRUE(force);
+    QTest::mouseClick(force, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.ended(); }, 5000));
+    EXPECT_EQ(second.signal, SIGKILL);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return banner() == nullptr; }, 5000));
+    EXPECT_TRUE(waitForRow(secondPort, second.pid, false));
 }
 
 // A listener run by a service of a real systemd user manager, fenced into a cgroup of its own.
@@ -938,11 +1227,11 @@ TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
     PortsView view;
     view.resize(1100, 600);
     view.show();
+    // The helper's own row: other processes may listen on the same port at other addresses.
     auto rowOf = [&]() {
         for (int row = 0; row < view.model().rowCount(); ++row) {
-            // Other programs may hold the same port number for UDP.
-            const ServicePort& p = view.model().record(row);
-            if (p.port == port && p.networkProtocol == QLatin1String("TCP"))
+            const ServicePort& record = view.model().record(row);
+            if (record.port == port && record.command == "stores_helper")
                 return row;
         }
         return -1;

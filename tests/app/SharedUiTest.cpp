@@ -1,6 +1,8 @@
 #include "AppIconProvider.h"
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
+#include "RefreshLoop.h"
+#include "RowTint.h"
 #include "Style.h"
 #include "Symbols.h"
 
@@ -12,6 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -133,6 +136,98 @@ TEST(ErrorBanner, ShowsTheMessageSelectableAndDismissesThroughItsOwner)
 
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(dismissed, 1);
+
+    // An action goes between the text and the dismiss button, with its symbol and text.
+    int acted = 0;
+    banner.setAction("stop.circle.fill", "强制终止 (SIGKILL)", [&] { ++acted; });
+    QApplication::processEvents();
+    auto* action = banner.findChild<QToolButton*>("errorBannerAction");
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->text(), "强制终止 (SIGKILL)");
+    EXPECT_GT(paintedPixels(action->icon(), 16), 16);
+    EXPECT_LT(text->geometry().right(), action->geometry().left());
+    EXPECT_LT(action->geometry().right(), button->geometry().left());
+    QTest::mouseClick(action, Qt::LeftButton);
+    EXPECT_EQ(acted, 1);
+    EXPECT_EQ(dismissed, 1);
+}
+
+// A screen that refreshes itself: the loop asks only while the screen is on screen, and only once
+// the refresh before has ended.
+TEST(RefreshLoop, AsksWhileOnScreenAndNeverBeforeTheLastRefreshEnded)
+{
+    QWidget window;
+    auto* screen = new QWidget(&window);
+    int asked = 0;
+    bool running = false;
+    RefreshLoop loop(*screen, std::chrono::milliseconds(30), [&] {
+        ++asked;
+        if (running)
+            return false;
+        running = true;
+        return true;
+    });
+    auto end = [&] {
+        running = false;
+        loop.refreshEnded();
+    };
+    QTest::qWait(100);
+    EXPECT_EQ(asked, 0); // not shown yet
+    window.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 1; }, 2000));
+    QTest::qWait(150);
+    EXPECT_EQ(asked, 1); // the first has not ended
+    end();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == 2; }, 2000));
+    end();
+
+    // Nothing while the window is minimised; at once when it comes back.
+    window.showMinimized();
+    QTest::qWait(150);
+    const int whileMinimised = asked;
+    end();
+    QTest::qWait(150);
+    EXPECT_EQ(asked, whileMinimised);
+    window.showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == whileMinimised + 1; }, 2000));
+    end();
+
+    // Nothing while the screen is hidden, or the loop is off.
+    screen->hide();
+    QTest::qWait(150);
+    const int whileHidden = asked;
+    screen->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == whileHidden + 1; }, 2000));
+    loop.setEnabled(false);
+    end();
+    QTest::qWait(150);
+    EXPECT_EQ(asked, whileHidden + 1);
+    loop.setEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked == whileHidden + 2; }, 2000));
+}
+
+TEST(RowTint, AMarkedRowFadesFromTheAccentColourToNothing)
+{
+    RowTint tint;
+    QSignalSpy faded(&tint, &RowTint::faded);
+    const QPalette palette = QGuiApplication::palette();
+    EXPECT_TRUE(tint.isEmpty());
+    tint.mark("1/80/TCP");
+    const QColor first = tint.background("1/80/TCP", palette).value<QBrush>().color();
+    EXPECT_EQ(first.rgb(), Style::accent(palette).rgb());
+    EXPECT_GT(first.alphaF(), 0.2);
+    EXPECT_FALSE(tint.background("1/80/UDP", palette).isValid());
+
+    QTest::qWait(1000);
+    EXPECT_GT(faded.count(), 5);
+    const QColor later = tint.background("1/80/TCP", palette).value<QBrush>().color();
+    EXPECT_LT(later.alphaF(), first.alphaF());
+    EXPECT_GT(later.alphaF(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tint.isEmpty(); }, 5000));
+    EXPECT_FALSE(tint.background("1/80/TCP", palette).isValid());
+    const int frames = faded.count();
+    QTest::qWait(200);
+    EXPECT_EQ(faded.count(), frames); // no frames while nothing is tinted
 }
 
 TEST(DesktopServices, CopyReplacesTheClipboardWithPlainText)

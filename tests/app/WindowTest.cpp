@@ -323,6 +323,7 @@ TEST_F(WindowTest, ComesBackAsTheUserLeftIt)
         dragColumnEdge(table(portsView), PortsTableModel::port, 15);
         EXPECT_EQ(header->sectionSize(PortsTableModel::port), 85);
         portsView.findChild<QCheckBox*>("commonOnly")->click();
+        portsView.findChild<QCheckBox*>("autoRefresh")->click();
 
         window->select(Tab::jobs);
         JobsView& jobsView = jobs(*window);
@@ -348,6 +349,7 @@ TEST_F(WindowTest, ComesBackAsTheUserLeftIt)
         PortsView& portsAgain = ports(*second);
         EXPECT_TRUE(portsAgain.store().commonOnly());
         EXPECT_TRUE(portsAgain.findChild<QCheckBox*>("commonOnly")->isChecked());
+        EXPECT_FALSE(portsAgain.findChild<QCheckBox*>("autoRefresh")->isChecked());
         const auto sort = portsAgain.model().sortOrder();
         ASSERT_FALSE(sort.isEmpty());
         EXPECT_EQ(sort.first().column, PortsTableModel::pid);
@@ -382,6 +384,7 @@ TEST_F(WindowTest, ADamagedValueFallsBackToItsDefault)
         QList<PortsTableModel::SortKey> sort;
         QList<int> portWidths;
         bool commonOnly;
+        bool autoRefresh;
         bool operator==(const Look&) const = default;
     };
     auto look = [&] {
@@ -396,7 +399,8 @@ TEST_F(WindowTest, ADamagedValueFallsBackToItsDefault)
                         window->sidebar()->width(),
                         qobject_cast<PortsView*>(window->screen())->model().sortOrder(),
                         widths,
-                        window->screen()->findChild<QCheckBox*>("commonOnly")->isChecked()};
+                        window->screen()->findChild<QCheckBox*>("commonOnly")->isChecked(),
+                        window->screen()->findChild<QCheckBox*>("autoRefresh")->isChecked()};
         window->close();
         return seen;
     };
@@ -420,6 +424,7 @@ TEST_F(WindowTest, ADamagedValueFallsBackToItsDefault)
         {"ports/columnWidths/port", 5},
         {"ports/columnWidths/port", "wide"},
         {"ports/commonOnly", "maybe"},
+        {"ports/autoRefresh", "off"},
         {"jobs/runningOnly", 2},
         {"jobs/hideSystemJobs", "no"},
     };
@@ -522,6 +527,7 @@ TEST(RealProgram, TwoRunsKeepWhatWasLeftAndMendDamagedValues)
         seed.setValue("ports/columnWidths/port", 85);
         seed.setValue("ports/columnWidths/user", "wide");
         seed.setValue("ports/commonOnly", true);
+        seed.setValue("ports/autoRefresh", false);
     }
 
     auto run = [&] {
@@ -575,6 +581,7 @@ TEST(RealProgram, TwoRunsKeepWhatWasLeftAndMendDamagedValues)
     EXPECT_EQ(first.value("ports/columnWidths/port"), "85");
     EXPECT_FALSE(first.contains("ports/columnWidths/user"));
     EXPECT_EQ(first.value("ports/commonOnly"), "true");
+    EXPECT_EQ(first.value("ports/autoRefresh"), "false");
 
     run();
     EXPECT_EQ(stored(), first);

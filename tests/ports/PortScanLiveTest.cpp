@@ -14,13 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
+#include <tuple>
+
 #include <arpa/inet.h>
+#include <linux/sched.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,7 +85,109 @@ pid_t sleeperIn(const QByteArray& directory, int socket)
     return pid;
 }
 
+// /bin/sleep holding a copy of `socket` at descriptor 9, started with this very pid (root only,
+// and only once no process has it); -1 when that is not possible.
+pid_t sleeperWithPid(pid_t pid, int socket)
+{
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    args.set_tid = reinterpret_cast<quint64>(&pid);
+    args.set_tid_size = 1;
+    const long child = ::syscall(SYS_clone3, &args, sizeof args);
+    if (child == 0) {
+        ::dup2(socket, 9);
+        char path[] = "/bin/sleep", seconds[] = "60";
+        char* argv[] = {path, seconds, nullptr};
+        ::execve(path, argv, environ);
+        ::_exit(127);
+    }
+    return static_cast<pid_t>(child);
+}
+
+bool runsSleep(pid_t pid)
+{
+    return QTest::qWaitFor(
+        [&] { return readAll(QStringLiteral("/proc/%1/comm").arg(pid)) == "sleep\n"; });
+}
+
+void end(pid_t pid)
+{
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// What a scan tells of these processes' listeners, ids aside.
+using Seen = std::tuple<qint32, qint64, QString, QString, QString, QString, quint64>;
+std::set<Seen> seenOf(const QList<ServicePort>& ports, const std::set<qint32>& pids)
+{
+    std::set<Seen> seen;
+    for (const ServicePort& p : ports) {
+        if (pids.count(p.pid)) {
+            seen.emplace(p.pid, p.port, p.networkProtocol, p.address, p.command,
+                         p.commandLine.value_or(QString()), p.startTime.value_or(0));
+        }
+    }
+    return seen;
+}
+
 } // namespace
+
+// A follow-up starts from where the scan before found each socket; whatever happened since, it
+// must list what a whole scan lists.
+TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
+{
+    TestSockets sockets;
+    const auto [held, heldPort] = sockets.open(AF_INET, SOCK_STREAM, true);
+    ASSERT_GT(heldPort, 0);
+    std::set<qint32> pids{self};
+    ListenerInventory inventory;
+    ASSERT_TRUE(inventory.scan());
+    auto expectAsWhole = [&](const char* what) {
+        const auto followed = inventory.followUp().value_or(PortScanner::ScanResult{}).ports;
+        const auto whole = ListenerInventory().scan().value_or(PortScanner::ScanResult{}).ports;
+        EXPECT_FALSE(seenOf(whole, pids).empty()) << what;
+        EXPECT_EQ(seenOf(followed, pids), seenOf(whole, pids)) << what;
+    };
+
+    const auto [fresh, freshPort] = sockets.open(AF_INET6, SOCK_DGRAM, true);
+    expectAsWhole("a new listener in a process seen before");
+
+    const pid_t heir = sleeperIn(".", held);
+    ASSERT_TRUE(runsSleep(heir));
+    pids.insert(heir);
+    expectAsWhole("a new process that inherited a socket");
+
+    // The descriptor that held the new listener now holds another socket, while the heir keeps
+    // holding the first.
+    const pid_t second = sleeperIn(".", fresh);
+    ASSERT_TRUE(runsSleep(second));
+    pids.insert(second);
+    expectAsWhole("a second heir");
+    const auto [other, otherPort] = sockets.open(AF_INET, SOCK_STREAM, true);
+    ASSERT_GT(otherPort, 0);
+    ASSERT_EQ(::dup2(other, fresh), fresh);
+    expectAsWhole("a descriptor that holds another socket now");
+
+    // The only holder of a socket hands it over to a process seen before, then ends.
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, second, 0));
+    const int lent = static_cast<int>(::syscall(SYS_pidfd_getfd, handle, 9, 0));
+    ::close(handle);
+    ASSERT_GE(lent, 0) << std::strerror(errno);
+    sockets.fds.push_back(lent);
+    end(second);
+    expectAsWhole("a socket that lost its holder");
+
+    // The heir ends and a new process is given its pid, holding the same socket at the same
+    // descriptor: only its start time tells them apart.
+    end(heir);
+    QTest::qWait(50);
+    const pid_t successor = sleeperWithPid(heir, held);
+    if (successor != heir)
+        GTEST_SKIP() << "cannot choose a pid here: " << std::strerror(errno);
+    ASSERT_TRUE(runsSleep(successor));
+    expectAsWhole("a process given the pid of one that ended");
+    end(successor);
+}
 
 TEST(PortScanLive, ListsListenersWithTheirProcessButNoConnectedSockets)
 {

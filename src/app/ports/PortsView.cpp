@@ -5,6 +5,7 @@
 #include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "PortsTableModel.h"
+#include "RefreshLoop.h"
 #include "Remembered.h"
 #include "SafeText.h"
 #include "Shortcuts.h"
@@ -236,6 +237,23 @@ PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_share
         restoreSelection();
         updateStatus();
     });
+    // A scan changes rows in place: the selection and the current row stay on their records.
+    connect(m_model, &PortsTableModel::scanAboutToBeApplied, this, [this] {
+        rememberTopRow();
+        m_restoringSelection = true;
+    });
+    connect(m_model, &PortsTableModel::scanApplied, this, [this] {
+        m_restoringSelection = false;
+        takeSelection();
+        keepTopRow();
+        updateStatus();
+    });
+    connect(&m_model->tint(), &RowTint::faded, this, &PortsView::repaintTintedRows);
+
+    m_loop = new RefreshLoop(*this, autoRefreshInterval, [this] { return m_store->rescan(); });
+    connect(m_store.get(), &PortsStore::scanEnded, m_loop, &RefreshLoop::refreshEnded);
+    connect(m_autoRefresh, &QCheckBox::toggled, m_loop, &RefreshLoop::setEnabled);
+    Remembered::checkBox(*m_autoRefresh, QStringLiteral("ports/autoRefresh"));
 
     updateColors();
     updateLoading();
@@ -305,6 +323,11 @@ QWidget* PortsView::makeToolbar()
     QWidget* bar = header.bar;
     QHBoxLayout* row = header.row;
     m_symbol = header.symbol;
+
+    m_autoRefresh = new QCheckBox(QStringLiteral("自动刷新"), bar);
+    m_autoRefresh->setObjectName(QStringLiteral("autoRefresh"));
+    m_autoRefresh->setChecked(true);
+    row->addWidget(m_autoRefresh, 0, Qt::AlignVCenter);
 
     m_commonOnly = new QCheckBox(QStringLiteral("只看常用端口"), bar);
     m_commonOnly->setObjectName(QStringLiteral("commonOnly"));
@@ -533,6 +556,11 @@ void PortsView::updateBanner()
     m_banner = new ErrorBanner(
         *error, [store = m_store.get()] { store->setLastError(std::nullopt); }, this);
     m_banner->setObjectName(QStringLiteral("errorBanner"));
+    if (!m_store->lingering().isEmpty()) {
+        m_banner->setAction(QStringLiteral("stop.circle.fill"),
+                            QStringLiteral("强制终止 (SIGKILL)"),
+                            [store = m_store.get()] { store->killLingering(); });
+    }
     m_layout->insertWidget(2, m_banner);
     m_banner->show();
 }
@@ -560,6 +588,41 @@ void PortsView::restoreSelection()
     m_restoringSelection = true;
     m_table->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
     m_restoringSelection = false;
+}
+
+void PortsView::repaintTintedRows()
+{
+    // Only the rows on screen: tinted rows further down cost nothing until they are scrolled to.
+    QWidget* viewport = m_table->viewport();
+    const int first = m_table->rowAt(0);
+    if (first < 0)
+        return;
+    int last = m_table->rowAt(viewport->height() - 1);
+    if (last < 0)
+        last = m_model->rowCount() - 1;
+    for (int row = first; row <= last; ++row) {
+        if (m_model->isTinted(row))
+            viewport->update(0, m_table->rowViewportPosition(row), viewport->width(),
+                             m_table->rowHeight(row));
+    }
+}
+
+void PortsView::rememberTopRow()
+{
+    // A table at its top shows what arrives there; one scrolled further down stays where it is.
+    const int top = m_table->rowAt(0);
+    m_topRow = top > 0 ? QPersistentModelIndex(m_model->index(top, 0)) : QPersistentModelIndex();
+}
+
+void PortsView::keepTopRow()
+{
+    const int row = m_topRow.isValid() ? m_topRow.row() : -1;
+    m_topRow = QPersistentModelIndex();
+    if (row < 0 || row == m_table->rowAt(0))
+        return;
+    // The scroll range follows the new row count only once the table has laid itself out.
+    m_table->doItemsLayout();
+    m_table->scrollTo(m_model->index(row, 0), QAbstractItemView::PositionAtTop);
 }
 
 QList<ServicePort> PortsView::resolve(const QSet<QUuid>& ids) const

@@ -3,14 +3,18 @@
 #include "Models.h"
 #include "ScreenCommands.h"
 
+#include <QPersistentModelIndex>
 #include <QSet>
 #include <QUuid>
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class ErrorBanner;
 class PortsStore;
+class RefreshLoop;
 class PortsTableModel;
 class QCheckBox;
 class QLabel;
@@ -19,11 +23,14 @@ class QTableView;
 class QToolButton;
 class QVBoxLayout;
 
-// The ports screen. Owns its store; scans each time it is shown.
+// The ports screen. Owns its store; scans each time it is shown, and by itself while it stays on
+// screen (see autoRefreshInterval).
 class PortsView : public QWidget, public ScreenCommands {
     Q_OBJECT
 
 public:
+    static constexpr std::chrono::milliseconds autoRefreshInterval{2000};
+
     explicit PortsView(QWidget* parent = nullptr);
     ~PortsView() override;
 
@@ -50,8 +57,12 @@ private:
     PortsTableModel* m_model = nullptr;
     QSet<QUuid> m_selection;
     bool m_restoringSelection = false;
+    // The row at the top of a scrolled table, kept there while a scan changes the rows.
+    QPersistentModelIndex m_topRow;
+    RefreshLoop* m_loop = nullptr;
 
     QLabel* m_symbol = nullptr;
+    QCheckBox* m_autoRefresh = nullptr;
     QCheckBox* m_commonOnly = nullptr;
     QLineEdit* m_search = nullptr;
     QToolButton* m_refresh = nullptr;
@@ -72,6 +83,9 @@ private:
     void updateBanner();
     void restoreSelection();
     void takeSelection();
+    void repaintTintedRows();
+    void rememberTopRow();
+    void keepTopRow();
     void showContextMenu(const QPoint& position);
     QList<ServicePort> resolve(const QSet<QUuid>& ids) const;
     void confirmKill(const ServicePort& record);

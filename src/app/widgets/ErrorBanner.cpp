@@ -38,6 +38,7 @@ ErrorBanner::ErrorBanner(const QString& message, std::function<void()> onDismiss
     outer->addWidget(strip);
 
     auto* row = new QHBoxLayout(strip);
+    m_row = row;
     row->setContentsMargins(8, 8, 8, 8);
     row->setSpacing(8);
 
@@ -80,4 +81,23 @@ QString ErrorBanner::message() const
 void ErrorBanner::setMessage(const QString& message)
 {
     m_text->setText(message);
+}
+
+void ErrorBanner::setAction(const QString& symbolName, const QString& text,
+                            std::function<void()> action)
+{
+    m_onAction = std::move(action);
+    if (!m_action) {
+        m_action = new QToolButton(m_row->parentWidget());
+        m_action->setObjectName(QStringLiteral("errorBannerAction"));
+        m_action->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        connect(m_action, &QToolButton::clicked, this, [this] {
+            if (m_onAction)
+                m_onAction();
+        });
+        // Before the dismiss button, which stays last.
+        m_row->insertWidget(m_row->count() - 1, m_action, 0, Qt::AlignVCenter);
+    }
+    m_action->setIcon(Symbols::icon(symbolName));
+    m_action->setText(text);
 }

@@ -78,8 +78,17 @@ struct SocketHolder {
 // ascending pid and descriptor order. A process that cannot be looked into (another user's, when
 // not root) holds nothing here.
 QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes);
+// The same, looking only into these processes.
+QHash<quint64, QList<SocketHolder>> socketHoldersIn(const QList<qint32>& pids,
+                                                    const QSet<quint64>& inodes);
+// Every process now running, by pid, each with a number that stays the same while that process
+// runs and differs for a process given the same pid later (on Linux the inode number of its /proc
+// folder). A process may also come to have another number while it runs; it then only looks new.
+QHash<qint32, quint64> runningProcesses();
 // The socket inode behind one descriptor, while that descriptor is a socket.
 std::optional<quint64> socketInode(const SocketHolder& holder);
+// The same for many descriptors at once, in the given order.
+QList<std::optional<quint64>> socketInodes(const QList<SocketHolder>& holders);
 
 // What the system tells of a running process.
 struct ProcessFacts {
@@ -113,14 +122,38 @@ QHash<qint32, RunningApplication> runningApplications(const QList<ProcessFacts>&
 // The account name of a user id in the user database, or the id in digits when it has none.
 QString userName(quint32 uid);
 
-// Sends a signal to a process only while it is the one that started at `startTime`.
-struct GuardedSignal {
-    enum class Outcome { sent, reused, failed };
-    Outcome outcome = Outcome::failed;
-    // The error number when the signal failed.
-    int error = 0;
+// A handle on one process rather than on its pid (on Linux a pidfd): a signal sent through it
+// reaches that process or, once it has ended, none; its descriptor becomes readable once the
+// process has ended. Closed with the object.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    explicit ProcessHandle(int descriptor) : m_descriptor(descriptor) {}
+    ProcessHandle(ProcessHandle&& other) noexcept;
+    ProcessHandle& operator=(ProcessHandle&& other) noexcept;
+    ~ProcessHandle();
+
+    bool isValid() const { return m_descriptor >= 0; }
+    int descriptor() const { return m_descriptor; }
+
+private:
+    int m_descriptor = -1;
 };
-GuardedSignal signalIfStartedAt(qint32 pid, quint64 startTime, int signal);
+
+// The process that has this pid now, held by its handle, as long as it is the one that started at
+// `startTime` (any process with the pid, without one).
+struct HeldProcess {
+    enum class Outcome { held, reused, failed };
+    Outcome outcome = Outcome::failed;
+    // The error number when the process could not be held.
+    int error = 0;
+    qint32 pid = 0;
+    // Invalid where the system has no such handles: the pid then stands for the process.
+    ProcessHandle handle;
+};
+HeldProcess holdProcess(qint32 pid, std::optional<quint64> startTime);
+// Sends a signal to a held process; 0, or the error number.
+int signalHeld(const HeldProcess& process, int signal);
 
 namespace testing {
 // Makes the socket table fail as if the kernel refused it with this error number.

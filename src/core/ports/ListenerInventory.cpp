@@ -7,9 +7,10 @@
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <future>
 #include <map>
-#include <set>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -64,26 +65,29 @@ const QString& protocolText(bool udp)
     return udp ? udpText : tcp;
 }
 
-// Whether a service restarts its process is asked once per unit, of all managers at once.
-void lookUpRestarts(QList<ServicePort>& ports)
+// Whether a service restarts its process is asked once per unit, of all managers at once; the
+// units already in `known` are not asked again.
+void lookUpRestarts(QList<ServicePort>& ports, std::map<ListenerInventory::UnitKey, bool>& known)
 {
     const auto keyOf = [](const ServiceUnit& unit) {
         return std::tuple(unit.name, static_cast<int>(unit.manager), unit.busAddress);
     };
-    std::map<std::tuple<QString, int, QString>, ServiceUnit> units;
+    std::map<ListenerInventory::UnitKey, ServiceUnit> units;
     for (const ServicePort& port : ports) {
-        if (port.service)
+        if (port.service && !known.count(keyOf(*port.service)))
             units.try_emplace(keyOf(*port.service), *port.service);
     }
-    if (units.empty())
-        return;
-    QList<ServiceUnit*> asked;
-    for (auto& [key, unit] : units)
-        asked.append(&unit);
-    SystemdServices::lookUpRestarts(asked);
+    if (!units.empty()) {
+        QList<ServiceUnit*> asked;
+        for (auto& [key, unit] : units)
+            asked.append(&unit);
+        SystemdServices::lookUpRestarts(asked);
+        for (const auto& [key, unit] : units)
+            known[key] = unit.restarts;
+    }
     for (ServicePort& port : ports) {
         if (port.service)
-            port.service->restarts = units.at(keyOf(*port.service)).restarts;
+            port.service->restarts = known.at(keyOf(*port.service));
     }
 }
 
@@ -94,91 +98,228 @@ ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
                            const QHash<quint64, QList<Platform::SocketHolder>>& holders,
                            const QHash<qint32, Platform::ProcessFacts>& processes)
 {
-    // The sockets of each known process, by descriptor.
-    std::map<qint32, std::vector<std::pair<qint32, qsizetype>>> held;
-    std::vector<bool> owned(static_cast<size_t>(sockets.size()), false);
+    QHash<qint32, ServicePort> shared;
+    return records(sockets, holders, processes, shared);
+}
+
+QList<ServicePort>
+ListenerInventory::records(const QList<Platform::ListeningSocket>& sockets,
+                           const QHash<quint64, QList<Platform::SocketHolder>>& holders,
+                           const QHash<qint32, Platform::ProcessFacts>& processes,
+                           QHash<qint32, ServicePort>& shared)
+{
+    // The sockets of the known processes, by process and descriptor.
+    struct Holding {
+        qint32 pid;
+        qint32 fd;
+        qsizetype socket;
+    };
+    std::vector<Holding> held;
+    held.reserve(static_cast<size_t>(sockets.size()));
+    std::vector<char> owned(static_cast<size_t>(sockets.size()), 0);
     for (qsizetype i = 0; i < sockets.size(); ++i) {
-        for (const Platform::SocketHolder& holder : holders.value(sockets[i].inode)) {
+        const auto found = holders.constFind(sockets[i].inode);
+        if (found == holders.cend())
+            continue;
+        for (const Platform::SocketHolder& holder : *found) {
             if (!processes.contains(holder.pid))
                 continue;
-            held[holder.pid].emplace_back(holder.fd, i);
-            owned[static_cast<size_t>(i)] = true;
+            held.push_back({holder.pid, holder.fd, i});
+            owned[static_cast<size_t>(i)] = 1;
         }
     }
+    std::sort(held.begin(), held.end(), [](const Holding& a, const Holding& b) {
+        return std::tie(a.pid, a.fd) < std::tie(b.pid, b.fd);
+    });
 
     QList<ServicePort> ports;
     ports.reserve(sockets.size());
     FreshIds ids;
     UserNames users;
-    // One record per port and protocol of a process (or of the unseen owners together).
-    auto appendEach = [&](const ServicePort& shared, const std::vector<qsizetype>& indices) {
-        std::set<std::pair<quint16, bool>> seen;
-        for (const qsizetype index : indices) {
-            const Platform::ListeningSocket& socket = sockets[index];
-            if (!seen.insert({socket.port, socket.udp}).second)
-                continue;
-            ServicePort& record = ports.emplaceBack(shared);
-            record.id = ids.next();
-            record.port = socket.port;
-            record.networkProtocol = protocolText(socket.udp);
-            record.address = socket.address;
-            if (record.pid == 0)
-                record.user = users.of(socket.uid);
-        }
+    // One record per port and protocol of a process (or of the unseen owners together), with the
+    // address of its first socket: the port and protocol of each record made are marked until the
+    // process's records are complete.
+    std::vector<char> marked(2 * 65536, 0);
+    const auto mark = [&](qint64 port, bool udp) -> char& {
+        return marked[2 * static_cast<size_t>(port) + udp];
+    };
+    const auto append = [&](const ServicePort& common, qsizetype index) {
+        const Platform::ListeningSocket& socket = sockets[index];
+        char& seen = mark(socket.port, socket.udp);
+        if (seen)
+            return;
+        seen = 1;
+        ServicePort& record = ports.emplaceBack(common);
+        record.id = ids.next();
+        record.port = socket.port;
+        record.networkProtocol = protocolText(socket.udp);
+        record.address = socket.address;
+        if (record.pid == 0)
+            record.user = users.of(socket.uid);
+    };
+    const auto unmarkFrom = [&](qsizetype first) {
+        for (qsizetype k = first; k < ports.size(); ++k)
+            mark(ports.at(k).port, ports.at(k).networkProtocol == protocolText(true)) = 0;
     };
 
-    QList<Platform::ProcessFacts> owners;
-    for (const auto& [pid, descriptors] : held)
-        owners.append(processes.value(pid));
-    const QHash<qint32, Platform::RunningApplication> applications =
-        Platform::runningApplications(owners);
-    for (const Platform::ProcessFacts& owner : std::as_const(owners)) {
-        auto& descriptors = held[owner.pid];
-        std::sort(descriptors.begin(), descriptors.end());
-        std::vector<qsizetype> indices;
-        for (const auto& [fd, index] : descriptors)
-            indices.push_back(index);
-        const auto application = applications.constFind(owner.pid);
-        appendEach(
-            recordOf(owner, users, application == applications.cend() ? nullptr : &*application),
-            indices);
+    QList<Platform::ProcessFacts> unshared;
+    for (size_t k = 0; k < held.size(); ++k) {
+        const qint32 pid = held[k].pid;
+        if ((k == 0 || held[k - 1].pid != pid) && !shared.contains(pid))
+            unshared.append(processes.value(pid));
     }
-
-    std::vector<qsizetype> unowned;
+    const QHash<qint32, Platform::RunningApplication> applications =
+        Platform::runningApplications(unshared);
+    for (const Platform::ProcessFacts& owner : std::as_const(unshared)) {
+        const auto application = applications.constFind(owner.pid);
+        shared.insert(
+            owner.pid,
+            recordOf(owner, users, application == applications.cend() ? nullptr : &*application));
+    }
+    for (size_t k = 0; k < held.size();) {
+        const qint32 pid = held[k].pid;
+        const ServicePort& common = *shared.constFind(pid);
+        const qsizetype first = ports.size();
+        for (; k < held.size() && held[k].pid == pid; ++k)
+            append(common, held[k].socket);
+        unmarkFrom(first);
+    }
+    const ServicePort unseen;
     for (qsizetype i = 0; i < sockets.size(); ++i) {
         if (!owned[static_cast<size_t>(i)])
-            unowned.push_back(i);
+            append(unseen, i);
     }
-    appendEach(ServicePort{}, unowned);
     return ports;
 }
 
 std::optional<PortScanner::ScanResult> ListenerInventory::scan()
 {
-    const std::optional<Platform::SocketTable> table = Platform::listeningSockets();
+    // With nothing known, a follow-up looks into every process for every socket.
+    m_holders.clear();
+    m_processes.clear();
+    m_sockets.clear();
+    m_running.clear();
+    m_shared.clear();
+    m_restarts.clear();
+    std::optional<PortScanner::ScanResult> result = followUp();
+    if (result && !result->error)
+        m_lastWholeScan = Clock::now();
+    return result;
+}
+
+std::optional<PortScanner::ScanResult> ListenerInventory::rescan()
+{
+    if (!m_lastWholeScan || Clock::now() - *m_lastWholeScan >= wholeScanInterval)
+        return scan();
+    return followUp();
+}
+
+std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
+{
+    // The kernel lists the sockets, and /proc the processes, while the descriptors that held
+    // sockets are read again.
+    struct Machine {
+        std::optional<Platform::SocketTable> table;
+        QHash<qint32, quint64> running;
+    };
+    std::future<Machine> listing = std::async(std::launch::async, [] {
+        return Machine{Platform::listeningSockets(), Platform::runningProcesses()};
+    });
+
+    // Each socket held before is looked for where it was held.
+    QList<quint64> checkedSockets;
+    QList<Platform::SocketHolder> checked;
+    checkedSockets.reserve(m_holders.size());
+    checked.reserve(m_holders.size());
+    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
+        for (const Platform::SocketHolder& holder : it.value()) {
+            checkedSockets.append(it.key());
+            checked.append(holder);
+        }
+    }
+    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(checked);
+
+    const Machine machine = listing.get();
+    const std::optional<Platform::SocketTable>& table = machine.table;
     if (!table)
         return std::nullopt;
     if (table->error)
         return PortScanner::ScanResult{{}, table->error};
 
-    QSet<quint64> inodes;
-    inodes.reserve(table->sockets.size());
-    for (const Platform::ListeningSocket& socket : table->sockets)
-        inodes.insert(socket.inode);
-    m_holders = Platform::socketHolders(inodes);
+    // A process is the one seen before while its pid keeps its number; a pid that passed to
+    // another process makes that process new, and what was read of it before goes.
+    const QHash<qint32, quint64>& running = machine.running;
+    const auto seenBefore = [&](qint32 pid) {
+        const auto before = m_running.constFind(pid);
+        const auto now = running.constFind(pid);
+        return before != m_running.cend() && now != running.cend() && *before == *now;
+    };
+    QList<qint32> newProcesses;
+    QList<qint32> oldProcesses;
+    for (auto it = running.cbegin(); it != running.cend(); ++it)
+        (seenBefore(it.key()) ? oldProcesses : newProcesses).append(it.key());
 
-    QSet<qint32> pids;
-    for (const auto& holders : std::as_const(m_holders)) {
-        for (const Platform::SocketHolder& holder : holders)
-            pids.insert(holder.pid);
+    QSet<quint64> sockets;
+    sockets.reserve(table->sockets.size());
+    for (const Platform::ListeningSocket& socket : table->sockets)
+        sockets.insert(socket.inode);
+    QHash<quint64, QList<Platform::SocketHolder>> holders;
+    holders.reserve(m_holders.size());
+    for (qsizetype i = 0; i < checked.size(); ++i) {
+        if (stillHeld[i] == checkedSockets[i] && seenBefore(checked[i].pid) &&
+            sockets.contains(checkedSockets[i]))
+            holders[checkedSockets[i]].append(checked[i]);
     }
-    QList<qint32> ordered(pids.begin(), pids.end());
-    std::sort(ordered.begin(), ordered.end());
-    m_processes.clear();
-    for (Platform::ProcessFacts& facts : Platform::processFacts(ordered))
+    // The sockets that are new, or that none of their holders hold any more, are sought
+    // everywhere.
+    QSet<quint64> sought;
+    for (const quint64 inode : std::as_const(sockets)) {
+        if (!holders.contains(inode) && (m_holders.contains(inode) || !m_sockets.contains(inode)))
+            sought.insert(inode);
+    }
+    // A new process may have inherited any socket.
+    QSet<quint64> added;
+    const auto add = [&](const QHash<quint64, QList<Platform::SocketHolder>>& found) {
+        for (auto it = found.cbegin(); it != found.cend(); ++it) {
+            holders[it.key()].append(it.value());
+            added.insert(it.key());
+        }
+    };
+    add(Platform::socketHoldersIn(newProcesses, sockets));
+    if (!sought.isEmpty())
+        add(Platform::socketHoldersIn(oldProcesses, sought));
+    // Holders found before are in order already.
+    for (const quint64 inode : std::as_const(added)) {
+        QList<Platform::SocketHolder>& list = holders[inode];
+        std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.pid, a.fd) < std::tie(b.pid, b.fd);
+        });
+    }
+
+    // Facts are read for the processes not seen holding before; the others keep theirs.
+    QSet<qint32> owners;
+    for (const QList<Platform::SocketHolder>& list : std::as_const(holders)) {
+        for (const Platform::SocketHolder& holder : list)
+            owners.insert(holder.pid);
+    }
+    m_processes.removeIf([&](const auto& entry) {
+        return !owners.contains(entry.key()) || !seenBefore(entry.key());
+    });
+    m_shared.removeIf([&](const auto& entry) { return !m_processes.contains(entry.key()); });
+    QList<qint32> unread;
+    for (const qint32 pid : std::as_const(owners)) {
+        if (!m_processes.contains(pid))
+            unread.append(pid);
+    }
+    std::sort(unread.begin(), unread.end());
+    for (Platform::ProcessFacts& facts : Platform::processFacts(unread))
         m_processes.insert(facts.pid, std::move(facts));
 
-    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes);
-    lookUpRestarts(ports);
+    m_holders = std::move(holders);
+    m_sockets = std::move(sockets);
+    m_running = running;
+
+    QList<ServicePort> ports = records(table->sockets, m_holders, m_processes, m_shared);
+    lookUpRestarts(ports, m_restarts);
     return PortScanner::ScanResult{std::move(ports), std::nullopt};
 }

@@ -5,16 +5,33 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 
+#include <chrono>
+#include <map>
 #include <optional>
+#include <tuple>
 
 // The scan from the system's own socket table: the listening sockets, the descriptors through
 // which processes hold them, and the facts of those processes, made into records. It keeps what it
 // found, so that a later scan can start from where each socket was held.
 class ListenerInventory {
 public:
+    using Clock = std::chrono::steady_clock;
+    // How long a follow-up may rely on what an earlier scan found before a whole scan is due.
+    static constexpr std::chrono::seconds wholeScanInterval{30};
+
     // Nothing where the system has no socket table of its own to read. The records are not sorted.
     std::optional<PortScanner::ScanResult> scan();
+    // A scan that starts from what the last one found: each descriptor that held a socket is read
+    // once more; only sockets that are new or have lost their holders are looked for in every
+    // process, and new processes are looked into whole (they may have inherited any socket).
+    // Processes that still hold their sockets keep the facts read before. Found in no scan: a
+    // process that went on holding its sockets while it took in one more from another process, or
+    // changed its name, directory or arguments; the next whole scan finds them.
+    std::optional<PortScanner::ScanResult> followUp();
+    // A follow-up, or a whole scan when none has been made for wholeScanInterval.
+    std::optional<PortScanner::ScanResult> rescan();
 
     // Which descriptors held each listening socket (by inode) at the last scan.
     const QHash<quint64, QList<Platform::SocketHolder>>& holders() const { return m_holders; }
@@ -30,7 +47,24 @@ public:
                                       const QHash<quint64, QList<Platform::SocketHolder>>& holders,
                                       const QHash<qint32, Platform::ProcessFacts>& processes);
 
+    // A service unit: its name, manager and bus.
+    using UnitKey = std::tuple<QString, int, QString>;
+
 private:
+    // The same, with the part of the records that one process's records share, kept by pid:
+    // processes found there are not made into records again.
+    static QList<ServicePort> records(const QList<Platform::ListeningSocket>& sockets,
+                                      const QHash<quint64, QList<Platform::SocketHolder>>& holders,
+                                      const QHash<qint32, Platform::ProcessFacts>& processes,
+                                      QHash<qint32, ServicePort>& shared);
+
     QHash<quint64, QList<Platform::SocketHolder>> m_holders;
     QHash<qint32, Platform::ProcessFacts> m_processes;
+    // Every socket and every process the last scan saw, held or not.
+    QSet<quint64> m_sockets;
+    QHash<qint32, quint64> m_running;
+    std::optional<Clock::time_point> m_lastWholeScan;
+    QHash<qint32, ServicePort> m_shared;
+    // Whether each service unit seen since the last whole scan restarts its process.
+    std::map<UnitKey, bool> m_restarts;
 };

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class ListenerInventory;
+
 // Lists the listening sockets of this machine with their owning processes.
 namespace PortScanner {
 
@@ -24,6 +26,11 @@ struct ScanResult {
     std::optional<QString> engineProblem = std::nullopt;
 };
 ScanResult scanResult();
+
+// The same from an inventory kept between scans: a whole scan, or a rescan that starts from what
+// the inventory found the last time (ListenerInventory::rescan).
+ScanResult scanResult(ListenerInventory& inventory);
+ScanResult rescanResult(ListenerInventory& inventory);
 
 // Turns the listing tool's field output into records, in output order, without duplicates.
 QList<ServicePort> parse(const QString& output);

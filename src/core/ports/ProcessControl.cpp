@@ -1,7 +1,5 @@
 #include "ProcessControl.h"
 
-#include "platform/Platform.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -44,27 +42,53 @@ Result kill(qint32 pid, bool force)
     return {false, failureMessage(errno)};
 }
 
+namespace {
+
+int signalFor(bool force)
+{
+    return force ? SIGKILL : SIGTERM;
+}
+
+Result signalled(const Platform::HeldProcess& held, int signal)
+{
+    switch (held.outcome) {
+    case Platform::HeldProcess::Outcome::held:
+        break;
+    case Platform::HeldProcess::Outcome::reused:
+        return {false, QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。")};
+    case Platform::HeldProcess::Outcome::failed:
+        return {false, failureMessage(held.error)};
+    }
+    const int error = Platform::signalHeld(held, signal);
+    return error == 0 ? Result{true, QString()} : Result{false, failureMessage(error)};
+}
+
+} // namespace
+
 Result killGuarded(qint32 pid, quint64 startTime, bool force)
 {
     if (pid < 1)
         return invalidPid(pid);
-    const Platform::GuardedSignal signal =
-        Platform::signalIfStartedAt(pid, startTime, force ? SIGKILL : SIGTERM);
-    switch (signal.outcome) {
-    case Platform::GuardedSignal::Outcome::sent:
-        return {true, QString()};
-    case Platform::GuardedSignal::Outcome::reused:
-        return {false, QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。")};
-    case Platform::GuardedSignal::Outcome::failed:
-        break;
-    }
-    return {false, failureMessage(signal.error)};
+    return signalled(Platform::holdProcess(pid, startTime), signalFor(force));
 }
 
 Result kill(const ServicePort& record, bool force)
 {
     return record.startTime ? killGuarded(record.pid, *record.startTime, force)
                             : kill(record.pid, force);
+}
+
+Result kill(const ServicePort& record, bool force, Platform::HeldProcess& held)
+{
+    if (record.pid < 1)
+        return invalidPid(record.pid);
+    held = Platform::holdProcess(record.pid, record.startTime);
+    return signalled(held, signalFor(force));
+}
+
+Result kill(const Platform::HeldProcess& held, bool force)
+{
+    return signalled(held, signalFor(force));
 }
 
 } // namespace ProcessControl

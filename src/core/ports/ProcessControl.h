@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ServicePort.h"
+#include "platform/Platform.h"
 
 #include <QString>
 
@@ -24,6 +25,11 @@ Result killGuarded(qint32 pid, quint64 startTime, bool force);
 
 // The record's process: guarded by its start time when it has one.
 Result kill(const ServicePort& record, bool force);
+// The same, holding on to the process in `held` (when it was signalled), so that it can be
+// watched and signalled again without its pid.
+Result kill(const ServicePort& record, bool force, Platform::HeldProcess& held);
+// A process held before.
+Result kill(const Platform::HeldProcess& held, bool force);
 
 // The sentence shown when signalling failed with this error number (errno after kill).
 QString failureMessage(int errorNumber);

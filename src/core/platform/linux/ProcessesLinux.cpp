@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -25,7 +28,7 @@ Descriptor openProc()
     return Descriptor(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// Calls fn(name) for every entry of an open /proc directory but "." and "..".
+// Calls fn(name, inode) for every entry of an open /proc directory but "." and "..".
 template <typename Fn> void forEachEntry(int directory, Fn&& fn)
 {
     alignas(dirent64) char buffer[16 * 1024];
@@ -39,7 +42,7 @@ template <typename Fn> void forEachEntry(int directory, Fn&& fn)
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
-            fn(name);
+            fn(name, static_cast<quint64>(entry->d_ino));
         }
         // /proc fills the buffer for as long as it has entries: one that left this much room had
         // no more to give, and asking again would only cost a call.
@@ -61,18 +64,33 @@ std::optional<qint32> numberOf(const char* name)
     return value > 0x7fffffff ? std::nullopt : std::optional<qint32>(static_cast<qint32>(value));
 }
 
-QList<qint32> processIds(int proc)
+// Writes a number that is not negative in decimal at `out`; returns where it ends. Paths are made
+// this way for every descriptor looked at, where printf would cost more than the system call.
+char* writeNumber(char* out, qint32 value)
 {
-    QList<qint32> pids;
+    char digits[12];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+// The processes in /proc, each with the inode number of its folder.
+QHash<qint32, quint64> processEntries(int proc)
+{
+    QHash<qint32, quint64> entries;
     const Descriptor listing(::openat(proc, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!listing.valid())
-        return pids;
-    forEachEntry(listing.get(), [&](const char* name) {
+        return entries;
+    forEachEntry(listing.get(), [&](const char* name, quint64 inode) {
         if (const auto pid = numberOf(name))
-            pids.append(*pid);
+            entries.insert(*pid, inode);
     });
-    std::sort(pids.begin(), pids.end());
-    return pids;
+    return entries;
 }
 
 // Files under /proc report a size of 0, so they are read until end of file. They give all they
@@ -122,7 +140,7 @@ std::vector<Hit> socketsOf(int proc, qint32 pid, const QSet<quint64>& inodes)
     const Descriptor fds(::openat(proc, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fds.valid())
         return hits;
-    forEachEntry(fds.get(), [&](const char* name) {
+    forEachEntry(fds.get(), [&](const char* name, quint64) {
         char target[64];
         const ssize_t got = ::readlinkat(fds.get(), name, target, sizeof target);
         if (got <= 0 || got == static_cast<ssize_t>(sizeof target))
@@ -192,11 +210,27 @@ int pidfdSendSignal(int pidfd, int signal)
 
 QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes)
 {
+    const Descriptor proc = openProc();
+    if (!proc.valid())
+        return {};
+    return socketHoldersIn(processEntries(proc.get()).keys(), inodes);
+}
+
+QHash<qint32, quint64> runningProcesses()
+{
+    const Descriptor proc = openProc();
+    return proc.valid() ? processEntries(proc.get()) : QHash<qint32, quint64>();
+}
+
+QHash<quint64, QList<SocketHolder>> socketHoldersIn(const QList<qint32>& unordered,
+                                                    const QSet<quint64>& inodes)
+{
     QHash<quint64, QList<SocketHolder>> holders;
     const Descriptor proc = openProc();
-    if (!proc.valid() || inodes.isEmpty())
+    if (!proc.valid() || inodes.isEmpty() || unordered.isEmpty())
         return holders;
-    const QList<qint32> pids = processIds(proc.get());
+    QList<qint32> pids = unordered;
+    std::sort(pids.begin(), pids.end());
     std::vector<std::vector<Hit>> found(static_cast<size_t>(pids.size()));
     LargeStackPool::run(pids.size(), [&](qsizetype i) {
         found[static_cast<size_t>(i)] = socketsOf(proc.get(), pids[i], inodes);
@@ -208,12 +242,47 @@ QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes)
     return holders;
 }
 
+QList<std::optional<quint64>> socketInodes(const QList<SocketHolder>& holders)
+{
+    QList<std::optional<quint64>> inodes(holders.size());
+    const Descriptor proc = openProc();
+    if (!proc.valid())
+        return inodes;
+    // A worker takes all descriptors of one process: workers reading the same process at the same
+    // time would contend for it in the kernel.
+    std::vector<qsizetype> order(static_cast<size_t>(holders.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](qsizetype a, qsizetype b) { return holders[a].pid < holders[b].pid; });
+    std::vector<std::pair<size_t, size_t>> processes;
+    for (size_t first = 0; first < order.size();) {
+        size_t end = first + 1;
+        while (end < order.size() && holders[order[end]].pid == holders[order[first]].pid)
+            ++end;
+        processes.emplace_back(first, end);
+        first = end;
+    }
+    LargeStackPool::run(static_cast<qsizetype>(processes.size()), [&](qsizetype i) {
+        const auto [first, last] = processes[static_cast<size_t>(i)];
+        for (size_t at = first; at < last; ++at) {
+            const SocketHolder& holder = holders[order[at]];
+            // "PID/fd/FD", relative to /proc.
+            char path[32];
+            char* end = writeNumber(path, holder.pid);
+            std::memcpy(end, "/fd/", 4);
+            *writeNumber(end + 4, holder.fd) = '\0';
+            char target[64];
+            const ssize_t got = ::readlinkat(proc.get(), path, target, sizeof target);
+            if (got > 0 && got < static_cast<ssize_t>(sizeof target))
+                inodes[order[at]] = detail::socketInodeOfLink(QByteArrayView(target, got));
+        }
+    });
+    return inodes;
+}
+
 std::optional<quint64> socketInode(const SocketHolder& holder)
 {
-    char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/fd/%d", holder.pid, holder.fd);
-    const auto target = linkAt(AT_FDCWD, path);
-    return target ? detail::socketInodeOfLink(*target) : std::nullopt;
+    return socketInodes({holder}).constFirst();
 }
 
 QList<ProcessFacts> processFacts(const QList<qint32>& pids)
@@ -244,23 +313,64 @@ std::optional<quint64> processStartTime(qint32 pid)
     return stat ? std::optional<quint64>(stat->startTime) : std::nullopt;
 }
 
-GuardedSignal signalIfStartedAt(qint32 pid, quint64 startTime, int signal)
+ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
 {
-    using Outcome = GuardedSignal::Outcome;
-    if (pid < 1)
-        return {Outcome::failed, ESRCH};
-    // The pidfd holds on to the process that has this pid now; once its start time matches, the
-    // signal reaches that process or, should it end meanwhile, none.
-    const Descriptor pidfd(pidfdOpen(pid));
-    if (!pidfd.valid() && errno != ENOSYS)
-        return {Outcome::failed, errno};
-    const auto started = processStartTime(pid);
-    if (!started)
-        return {Outcome::failed, ESRCH};
-    if (*started != startTime)
-        return {Outcome::reused, 0};
-    const int result = pidfd.valid() ? pidfdSendSignal(pidfd.get(), signal) : ::kill(pid, signal);
-    return result == 0 ? GuardedSignal{Outcome::sent, 0} : GuardedSignal{Outcome::failed, errno};
+}
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept
+{
+    if (this != &other) {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        m_descriptor = std::exchange(other.m_descriptor, -1);
+    }
+    return *this;
+}
+
+ProcessHandle::~ProcessHandle()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+HeldProcess holdProcess(qint32 pid, std::optional<quint64> startTime)
+{
+    HeldProcess held;
+    held.pid = pid;
+    if (pid < 1) {
+        held.error = ESRCH;
+        return held;
+    }
+    // The pidfd holds on to the process that has this pid now; once its start time matches, a
+    // signal through it reaches that process or, should it end meanwhile, none.
+    ProcessHandle handle(pidfdOpen(pid));
+    if (!handle.isValid() && errno != ENOSYS) {
+        held.error = errno;
+        return held;
+    }
+    if (startTime) {
+        const auto started = processStartTime(pid);
+        if (!started) {
+            held.error = ESRCH;
+            return held;
+        }
+        if (*started != *startTime) {
+            held.outcome = HeldProcess::Outcome::reused;
+            return held;
+        }
+    }
+    held.outcome = HeldProcess::Outcome::held;
+    held.handle = std::move(handle);
+    return held;
+}
+
+int signalHeld(const HeldProcess& process, int signal)
+{
+    const int result = process.handle.isValid()
+                           ? pidfdSendSignal(process.handle.descriptor(), signal)
+                           : ::kill(process.pid, signal);
+    return result == 0 ? 0 : errno;
 }
 
 } // namespace Platform
