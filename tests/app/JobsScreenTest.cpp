@@ -353,6 +353,9 @@ TEST_F(JobsScreen, ListsLaunchdAgainQuietlyWhileOnScreen)
         10000));
     EXPECT_EQ(loading.count(), 0);
     EXPECT_EQ(summary(), "共 33 个定时任务 · 0 个运行中");
+    // The row that came by itself is tinted for a moment; those the user's refresh brought not.
+    EXPECT_TRUE(cellOf("com.example.zz-new", name, Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(cellOf("com.example.job25", name, Qt::BackgroundRole).isValid());
     const QModelIndexList selected = table().selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(cell(selected.first().row(), name, labelRole), "com.example.job25");

@@ -5,6 +5,7 @@
 #include "JobActionCell.h"
 #include "JobDelegates.h"
 #include "JobsTableModel.h"
+#include "RefreshLoop.h"
 #include "Remembered.h"
 #include "RowWidgets.h"
 #include "SafeText.h"
@@ -20,14 +21,12 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWindowStateChangeEvent>
 
 #include <algorithm>
 
@@ -61,8 +60,6 @@ JobsView::JobsView(std::shared_ptr<JobsStore> store, QWidget* parent)
     : QWidget(parent), m_store(std::move(store))
 {
     m_model = new JobsTableModel(*m_store, this);
-    m_poll.setInterval(pollInterval);
-    connect(&m_poll, &QTimer::timeout, this, &JobsView::poll);
 
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -84,6 +81,9 @@ JobsView::JobsView(std::shared_ptr<JobsStore> store, QWidget* parent)
         connect(m_model, signal, this, &JobsView::syncStatusBar);
     connect(m_model, &QAbstractItemModel::modelReset, this, &JobsView::syncStatusBar);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &JobsView::syncStatusBar);
+    connect(&m_model->tint(), &RowTint::faded, m_table->viewport(), qOverload<>(&QWidget::update));
+    m_poll = new RefreshLoop(*this, pollInterval, [jobs] { return jobs->poll(); });
+    connect(jobs, &JobsStore::listingEnded, m_poll, &RefreshLoop::refreshEnded);
 
     applyPaletteColours();
     syncToolbar();
@@ -143,7 +143,7 @@ void JobsView::copySelectedRows() const
 
 void JobsView::setPollInterval(std::chrono::milliseconds interval)
 {
-    m_poll.setInterval(interval);
+    m_poll->setInterval(interval);
 }
 
 void JobsView::showEvent(QShowEvent* event)
@@ -152,46 +152,6 @@ void JobsView::showEvent(QShowEvent* event)
     // Showing again after the window was minimised is not a new appearance of the screen.
     if (!event->spontaneous())
         m_store->refresh();
-    watchWindow();
-    m_poll.start();
-}
-
-void JobsView::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    m_poll.stop();
-}
-
-bool JobsView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_window && event->type() == QEvent::WindowStateChange) {
-        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-        if (m_window->isMinimized()) {
-            m_poll.stop();
-        } else if (change->oldState() & Qt::WindowMinimized && isVisible()) {
-            // Back from the task bar: what changed meanwhile shows at once.
-            poll();
-            m_poll.start();
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void JobsView::watchWindow()
-{
-    QWidget* const current = window();
-    if (current == m_window)
-        return;
-    if (m_window)
-        m_window->removeEventFilter(this);
-    m_window = current;
-    m_window->installEventFilter(this);
-}
-
-void JobsView::poll()
-{
-    if (isVisible() && !window()->isMinimized())
-        m_store->poll();
 }
 
 void JobsView::changeEvent(QEvent* event)

@@ -3,7 +3,6 @@
 #include "Job.h"
 #include "ScreenCommands.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -19,6 +18,7 @@ class QLineEdit;
 class QTableView;
 class QToolButton;
 class QVBoxLayout;
+class RefreshLoop;
 
 // The scheduled-jobs screen. Owns its store; loads the job list each time it is shown, and
 // while it stays on screen lists the sources that cannot tell of their changes again every
@@ -45,8 +45,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -64,15 +62,11 @@ private:
     QTableView* m_table = nullptr;
     QWidget* m_spinner = nullptr;
     QLabel* m_summary = nullptr;
-    QTimer m_poll;
-    // The window whose minimising stops the polling.
-    QWidget* m_window = nullptr;
+    RefreshLoop* m_poll = nullptr;
 
     QWidget* buildToolbar();
     QWidget* buildTable();
     QWidget* buildStatusBar();
-    void poll();
-    void watchWindow();
 
     // Colours derived from the palette, again whenever the palette changes (light or dark).
     void applyPaletteColours();

@@ -66,8 +66,8 @@ public:
     // Lists every source again in the background; returns at once.
     void refresh();
     // Lists again, without `isLoading`, each source that needs polling and is not listing now;
-    // returns at once.
-    void poll();
+    // returns at once, saying whether it started a listing. listingEnded() follows each.
+    bool poll();
     // Runs the action in the background; returns at once. Ignored while the job has one running.
     void perform(const Job& job, JobAction action);
 
@@ -80,6 +80,8 @@ signals:
     void runningOnlyChanged();
     void presentSourcesChanged();
     void runningActionsChanged();
+    // A source's listing has ended, whoever asked for it, and its rows are published.
+    void listingEnded();
 
 private:
     struct Slot;
