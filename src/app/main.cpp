@@ -1,5 +1,6 @@
 #include "ColorScheme.h"
 #include "MainWindow.h"
+#include "QuitOnSignal.h"
 #include "Symbols.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ QIcon applicationIcon()
 
 int main(int argc, char** argv)
 {
+    QuitOnSignal::catchSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrow"));
     QApplication::setDesktopFileName(QStringLiteral("dev.kestrow.Kestrow"));
@@ -36,11 +38,13 @@ int main(int argc, char** argv)
     window.show();
     window.raise();
     window.activateWindow();
+    QuitOnSignal::closeOnSignal(window);
     const int status = QApplication::exec();
 
     // A scan still running when the window closes is abandoned, not awaited: the application
     // object would otherwise wait for it on destruction, up to the tool's time limit, with no
-    // window left. Nothing remains to be saved: settings are written at every change.
+    // window left. Nothing remains to be saved: the window wrote how it was left as it closed,
+    // and the common-ports list was written at every change.
     if (QThreadPool::globalInstance()->activeThreadCount() > 0)
         ::_exit(status);
     return status;

@@ -7,6 +7,7 @@
 #include "JobsView.h"
 #include "Stores.h"
 #include "Style.h"
+#include "TestSupport.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -50,6 +51,7 @@ protected:
     {
         if (const auto reason = CronSandbox::unavailableReason())
             GTEST_SKIP() << reason->toStdString();
+        forgetViewState();
         scratch = std::make_unique<CronSandbox::Scratch>();
         scratch->installOwnTable("MAILTO=\"\"\n"
                                  "# Nightly backup\n"

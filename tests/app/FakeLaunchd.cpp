@@ -28,8 +28,8 @@ FakeLaunchd::FakeLaunchd()
     const QString script = root + "/launchctl";
     writeFile(script, "#!/bin/sh\nd='" + root.toUtf8() + R"sh('
 printf '%s\n' "$*" >> "$d/calls.log"
-if [ "$1" = list ]; then cat "$d/table.txt"; exit 0; fi
 if [ -f "$d/hang-$1" ]; then while [ ! -f "$d/released" ]; do sleep 0.05; done; fi
+if [ "$1" = list ]; then cat "$d/table.txt"; exit 0; fi
 if [ -f "$d/fail-$1" ]; then cat "$d/fail-$1" >&2; exit 3; fi)sh");
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setTable({});

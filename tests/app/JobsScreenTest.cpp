@@ -7,14 +7,18 @@
 #include "LaunchdSource.h"
 #include "Stores.h"
 #include "Style.h"
+#include "TestSupport.h"
 #include "platform/Platform.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -30,6 +34,7 @@ protected:
 
     void SetUp() override
     {
+        forgetViewState();
         launchd.writeDefinition(
             0, "sync.plist",
             "<key>Label</key><string>com.example.sync-agent</string>"
@@ -57,6 +62,8 @@ protected:
         JobSources::Sources sources;
         sources.push_back(std::make_unique<LaunchdSource>());
         view = std::make_unique<JobsView>(std::make_shared<JobsStore>(std::move(sources)));
+        // No listing but those a test asks for, unless it polls.
+        view->setPollInterval(std::chrono::hours(1));
         view->resize(1300, 500);
         view->show();
         waitForListing(1);
@@ -137,6 +144,19 @@ TEST_F(JobsScreen, ShowsScheduledJobsWithTheirStateAndButtons)
                 << which;
         }
     }
+
+    // Ctrl+C copies the selected job under the column titles, the next run in full.
+    table().selectRow(running);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    table().setFocus();
+    QTest::keyClick(&table(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              "名称\tLabel\t调度\t下次运行\t程序 / 命令\t域\t状态\n"
+              "sync agent\tcom.example.sync-agent\t每天 03:15\t" +
+                  next.toString("yyyy-MM-dd HH:mm") +
+                  "\t/usr/bin/rsync -a /srv/photos/ /mnt/backup/photos/\t用户 Agent\t运行中 (PID "
+                  "4242)\n");
 
     // The program line opens as a read-only field holding the whole text, ready to copy.
     table().edit(model().index(running, program));
@@ -275,7 +295,7 @@ TEST_F(JobsScreen, HangingLaunchctlLeavesTheWindowResponsive)
 TEST_F(JobsScreen, LoadingStateAndReloadOnEveryShow)
 {
     auto* refresh = view->findChild<QToolButton*>("refresh");
-    EXPECT_EQ(refresh->toolTip(), "刷新");
+    EXPECT_EQ(refresh->toolTip(), "刷新 (F5 / Ctrl+R)");
     EXPECT_TRUE(refresh->isEnabled());
 
     view->store().setIsLoading(true);
@@ -294,6 +314,78 @@ TEST_F(JobsScreen, LoadingStateAndReloadOnEveryShow)
     view->show();
     waitForListing(listings + 2);
     EXPECT_EQ(model().rowCount(), 2);
+}
+
+// launchctl cannot tell of changes: the screen lists it again by itself while it is on screen,
+// without the spinner, with the selection, the current row and the scroll position in place.
+TEST_F(JobsScreen, ListsLaunchdAgainQuietlyWhileOnScreen)
+{
+    QList<QStringList> rows = {{"4242", "0", "com.example.sync-agent"},
+                               {"-", "-9", "com.example.backup"}};
+    auto addJob = [&](const QString& label) {
+        launchd.writeDefinition(0, label + ".plist",
+                                "<key>Label</key><string>" + label +
+                                    "</string><key>Program</key><string>/bin/true</string>"
+                                    "<key>StartInterval</key><integer>600</integer>");
+        rows.append({"-", "0", label});
+    };
+    for (int i = 0; i < 30; ++i)
+        addJob(QString("com.example.job%1").arg(i, 2, 10, QChar('0')));
+    launchd.setTable(rows);
+    view->resize(1300, 300);
+    view->findChild<QToolButton*>("refresh")->click();
+    waitForListing(2);
+    ASSERT_EQ(model().rowCount(), 32);
+    table().selectRow(rowOf("com.example.job25"));
+    table().scrollToBottom();
+    const int scroll = table().verticalScrollBar()->value();
+    ASSERT_GT(scroll, 0);
+
+    // A job stops and another comes at the end; the screen shows both by itself.
+    rows[0][0] = "-";
+    addJob("com.example.zz-new");
+    launchd.setTable(rows);
+    QSignalSpy loading(&view->store(), &JobsStore::isLoadingChanged);
+    const int before = launchd.listCount();
+    view->setPollInterval(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return launchd.listCount() >= before + 2 && rowOf("com.example.zz-new") >= 0; },
+        10000));
+    EXPECT_EQ(loading.count(), 0);
+    EXPECT_EQ(summary(), "共 33 个定时任务 · 0 个运行中");
+    // The row that came by itself is tinted for a moment; those the user's refresh brought not.
+    EXPECT_TRUE(cellOf("com.example.zz-new", name, Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(cellOf("com.example.job25", name, Qt::BackgroundRole).isValid());
+    const QModelIndexList selected = table().selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(cell(selected.first().row(), name, labelRole), "com.example.job25");
+    EXPECT_EQ(cell(table().currentIndex().row(), name, labelRole), "com.example.job25");
+    EXPECT_EQ(table().verticalScrollBar()->value(), scroll);
+
+    // Hidden or minimised, it lists nothing; back on screen, it lists at once.
+    auto listingsDuring = [&](int ms) {
+        const int count = launchd.listCount();
+        QTest::qWait(ms);
+        return launchd.listCount() - count;
+    };
+    view->hide();
+    EXPECT_EQ(listingsDuring(400), 0);
+    view->show();
+    view->showMinimized();
+    QTest::qWait(150);
+    EXPECT_EQ(listingsDuring(400), 0);
+    const int minimised = launchd.listCount();
+    view->showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return launchd.listCount() > minimised; }, 2000));
+
+    // A listing that does not end holds back the next ones, which go on once it has ended.
+    launchd.hangOn("list");
+    QTest::qWait(300);
+    EXPECT_EQ(listingsDuring(500), 0);
+    EXPECT_FALSE(view->store().isLoading());
+    const int held = launchd.listCount();
+    launchd.release();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return launchd.listCount() > held; }, 5000));
 }
 
 TEST_F(JobsScreen, FaintTextsFollowASwitchToADarkPalette)

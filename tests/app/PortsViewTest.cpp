@@ -1,12 +1,12 @@
 #include "PortsView.h"
 #include "AppSettings.h"
 #include "ErrorBanner.h"
-#include "MainWindow.h"
 #include "PortsTableModel.h"
 #include "StandInEngine.h"
 #include "Stores.h"
 #include "SystemdSandbox.h"
 #include "SystemdServices.h"
+#include "TestSupport.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -15,15 +15,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalSpy>
-#include <QSplitter>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -269,7 +265,11 @@ protected:
     QList<ServicePort> scanned;
     std::unique_ptr<PortsView> view;
 
-    void SetUp() override { AppSettings::shared().setCommonPorts(AppSettings::defaultPorts()); }
+    void SetUp() override
+    {
+        forgetViewState();
+        AppSettings::shared().setCommonPorts(AppSettings::defaultPorts());
+    }
     void TearDown() override
     {
         expectNoPendingHands();
@@ -332,6 +332,14 @@ protected:
                         header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
     }
+    // A key pressed while the table has the focus in the active window.
+    void pressOnTable(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+    {
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        table().setFocus();
+        QTest::keyClick(&table(), key, modifiers);
+    }
     void clickTerminate(int row)
     {
         const QRect cell = table().visualRect(model().index(row, Column::action));
@@ -390,7 +398,7 @@ TEST_F(PortsScreen, ToolbarColumnsAndStatusBar)
     EXPECT_LT(automatic->geometry().right(), common->geometry().left());
     QToolButton* refresh = nullptr;
     for (auto* candidate : view->findChildren<QToolButton*>())
-        if (candidate->toolTip() == "刷新")
+        if (candidate->toolTip() == "刷新 (F5 / Ctrl+R)")
             refresh = candidate;
     ASSERT_TRUE(refresh);
     EXPECT_TRUE(refresh->text().isEmpty());
@@ -818,10 +826,26 @@ TEST_F(PortsScreen, SingleConfirmationCancelsOrFailsIntoTheBanner)
     EXPECT_EQ(seen.roles,
               QList<QMessageBox::ButtonRole>({QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
                                               QMessageBox::RejectRole}));
-    // Escape also cancels; the menu item opens the same confirmation.
-    onMenu([&](QMenu* menu) { clickAction(menu, "终止进程"); });
+    // Escape also cancels; the menu item, which shows the Delete key, opens the same
+    // confirmation, and so does the key on the selected row.
+    onMenu([&](QMenu* menu) {
+        for (QAction* action : menu->actions()) {
+            if (action->text() == "终止进程") {
+                EXPECT_EQ(action->shortcut(), QKeySequence(Qt::Key_Delete));
+            }
+        }
+        clickAction(menu, "终止进程");
+    });
     onDialog([&](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     rightClickRow(0);
+    Dialog byKey;
+    onDialog([&](QMessageBox* box) {
+        byKey = describe(box);
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    clickRow(0);
+    pressOnTable(Qt::Key_Delete);
+    EXPECT_EQ(byKey.windowTitle, seen.windowTitle);
     QTest::qWait(100);
     EXPECT_FALSE(child.ended());
     EXPECT_EQ(banner(), nullptr);
@@ -868,6 +892,17 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     EXPECT_EQ(single.message, "将停止占用端口 8080 的进程。");
     EXPECT_EQ(table().selectionModel()->selectedRows().size(), 2);
 
+    // Ctrl+C copies the selected rows under the column titles, in the table's order.
+    pressOnTable(Qt::Key_C, Qt::ControlModifier);
+    const QString login = Platform::loginName();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString("端口\t协议\t来源应用\t启动目录\tPID\t监听地址\t用户\n"
+                      "3000\tTCP\tnode\t\t%1\t127.0.0.1\t%3\n"
+                      "5432\tTCP\tpostgres\t\t%2\t127.0.0.1\t%3\n")
+                  .arg(first.pid)
+                  .arg(second.pid)
+                  .arg(login));
+
     Dialog seen;
     onMenu([&](QMenu* menu) { clickAction(menu, "一键终止选中的 2 项"); });
     onDialog([&](QMessageBox* box) {
@@ -875,6 +910,14 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
         QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
     });
     rightClickRow(rowOfPort(5432));
+    // Delete asks the same for the selected rows.
+    Dialog byKey;
+    onDialog([&](QMessageBox* box) {
+        byKey = describe(box);
+        QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
+    });
+    pressOnTable(Qt::Key_Delete);
+    EXPECT_EQ(byKey.title, "一键终止选中的 2 个进程？");
     EXPECT_EQ(seen.title, "一键终止选中的 2 个进程？");
     EXPECT_EQ(seen.windowTitle, seen.title);
     EXPECT_TRUE(seen.message == "涉及端口：3000, 5432" || seen.message == "涉及端口：5432, 3000")
@@ -1216,72 +1259,6 @@ TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
     EXPECT_EQ(sandbox.systemctl({"is-active", "listener.service"}).stdOut.trimmed(), "inactive");
     EXPECT_TRUE(sandbox.tookOnlyItsOwnProcesses());
     SystemdServices::testing::setUserManager(sandbox.cgroupPath(), {});
-}
-
-TEST(Shell, WindowSidebarAndTabSwitches)
-{
-    MainWindow window;
-    window.show();
-    EXPECT_EQ(window.windowTitle(), "Kestrow");
-    window.resize(500, 300);
-    QApplication::processEvents();
-    EXPECT_GE(window.width(), 1040);
-    EXPECT_GE(window.height(), 560);
-
-    QListWidget* sidebar = window.sidebar();
-    auto clickTab = [&](int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, modifiers,
-                          sidebar->visualItemRect(sidebar->item(row)).center());
-    };
-    QStringList titles;
-    for (int row = 0; row < sidebar->count(); ++row) {
-        titles.append(sidebar->item(row)->text());
-        EXPECT_FALSE(sidebar->item(row)->icon().isNull());
-    }
-    EXPECT_EQ(titles, QStringList({"端口 / 服务", "定时任务", "设置"}));
-    EXPECT_GE(sidebar->width(), 160);
-    EXPECT_LE(sidebar->width(), 220);
-    auto* splitter = qobject_cast<QSplitter*>(window.centralWidget());
-    ASSERT_TRUE(splitter);
-    splitter->setSizes({40, 1000});
-    EXPECT_EQ(sidebar->width(), 160);
-    splitter->setSizes({600, 500});
-    EXPECT_EQ(sidebar->width(), 220);
-
-    // No way to a second window: no "new" item and no shortcut for it.
-    for (QAction* menu : window.menuBar()->actions()) {
-        for (QAction* item : menu->menu()->actions())
-            EXPECT_NE(item->shortcut(), QKeySequence(QKeySequence::New))
-                << item->text().toStdString();
-    }
-    EXPECT_EQ(window.menuBar()->actions().first()->text(), "文件");
-
-    // The ports screen first, its row highlighted.
-    EXPECT_EQ(window.selection(), MainWindow::Tab::ports);
-    EXPECT_TRUE(sidebar->item(0)->isSelected());
-    auto* ports = qobject_cast<PortsView*>(window.screen());
-    ASSERT_TRUE(ports);
-    QPointer<PortsStore> firstStore = &ports->store();
-    QTest::keyClicks(ports->findChild<QLineEdit*>(), "node");
-    EXPECT_EQ(firstStore->filter(), "node");
-
-    // Switching discards the screen and its store; coming back starts over.
-    clickTab(2);
-    EXPECT_EQ(window.selection(), MainWindow::Tab::settings);
-    EXPECT_TRUE(firstStore.isNull());
-    EXPECT_EQ(qobject_cast<PortsView*>(window.screen()), nullptr);
-    clickTab(0);
-    ports = qobject_cast<PortsView*>(window.screen());
-    ASSERT_TRUE(ports);
-    EXPECT_TRUE(ports->findChild<QLineEdit*>()->text().isEmpty());
-    EXPECT_TRUE(ports->store().filter().isEmpty());
-    EXPECT_TRUE(ports->store().isLoading() || !ports->store().ports().isEmpty());
-
-    // With no row selected the ports screen shows.
-    clickTab(1);
-    clickTab(1, Qt::ControlModifier);
-    EXPECT_EQ(window.selection(), std::nullopt);
-    EXPECT_TRUE(qobject_cast<PortsView*>(window.screen()));
 }
 
 } // namespace

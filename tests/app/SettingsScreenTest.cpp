@@ -4,6 +4,7 @@
 #include "PortsView.h"
 #include "SettingsView.h"
 #include "Stores.h"
+#include "TestSupport.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
@@ -12,7 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -20,16 +20,10 @@
 
 namespace {
 
-// Settings must never touch the real user's configuration: point the configuration folder at a
-// temporary one before anything in the program opens its settings.
-const QString& configHome()
+// The test program's own configuration folder (TestSupport), never the user's.
+QString configHome()
 {
-    static const QString path = [] {
-        static QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
-        return dir.path();
-    }();
-    return path;
+    return testConfigHome();
 }
 const bool configHomeReady = !configHome().isEmpty();
 

@@ -6,6 +6,7 @@
 #include "Stores.h"
 #include "Style.h"
 #include "SystemdSource.h"
+#include "TestSupport.h"
 
 #include <QCheckBox>
 #include <QDBusConnection>
@@ -53,6 +54,7 @@ protected:
         ExampleTimersSuite::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
+        forgetViewState();
         JobSources::Sources sources;
         sources.push_back(std::make_unique<SystemdSource>(JobScope::user, sandbox->bus()));
         view = std::make_unique<JobsView>(std::make_shared<JobsStore>(std::move(sources)));

@@ -1,7 +1,10 @@
 #include "TestSupport.h"
 
+#include "ViewState.h"
+
 #include <QCoreApplication>
 #include <QProcess>
+#include <QSettings>
 #include <QThreadPool>
 
 #include <QTemporaryDir>
@@ -56,6 +59,16 @@ void settleBackgroundWork()
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
+}
+
+void forgetViewState()
+{
+    ViewState::shared().flush();
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kestrow"),
+                       QStringLiteral("Kestrow"));
+    for (const char* group : {"window", "ports", "jobs"})
+        settings.remove(QLatin1String(group));
+    settings.sync();
 }
 
 void Gate::open()

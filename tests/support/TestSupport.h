@@ -39,6 +39,10 @@ void settleBackgroundWork();
 // Lets two held-back scans run side by side even where the pool has a single thread.
 void allowOverlappingScans();
 
+// Forgets how the window and the screens were left (the view state, in memory and on disk), so
+// that a test starts with their defaults whatever ran before it.
+void forgetViewState();
+
 // A gate that a background scan waits at until the test opens it.
 class Gate {
 public:

@@ -59,15 +59,23 @@ std::optional<QString> visible(const std::optional<QString>& text)
 JobsTableModel::JobsTableModel(JobsStore& store, QObject* parent)
     : QAbstractTableModel(parent), m_store(store)
 {
-    for (auto signal : {&JobsStore::jobsChanged, &JobsStore::filterChanged,
-                        &JobsStore::hideSystemJobsChanged, &JobsStore::runningOnlyChanged})
-        connect(&m_store, signal, this, &JobsTableModel::sync);
+    connect(&m_store, &JobsStore::jobsChanged, this, [this] { sync(true); });
+    for (auto signal : {&JobsStore::filterChanged, &JobsStore::hideSystemJobsChanged,
+                        &JobsStore::runningOnlyChanged})
+        connect(&m_store, signal, this, [this] { sync(false); });
     connect(&m_store, &JobsStore::runningActionsChanged, this, &JobsTableModel::syncBusy);
     m_rows = m_store.filtered();
 }
 
-void JobsTableModel::sync()
+QString JobsTableModel::tintIdentity(const JobIdentity& job)
 {
+    return QStringLiteral("%1/%2/").arg(int(job.source)).arg(int(job.scope)) + job.label;
+}
+
+void JobsTableModel::sync(bool listed)
+{
+    // A listing the user asked for shows the spinner meanwhile; what it brings is expected.
+    const bool unasked = listed && !m_store.isLoading();
     const QList<Job> next = m_store.filtered();
     QHash<JobIdentity, int> positions;
     for (int i = 0; i < next.size(); ++i)
@@ -115,6 +123,10 @@ void JobsTableModel::sync()
         m_rows.insert(i, end - i, Job());
         std::copy(next.begin() + i, next.begin() + end, m_rows.begin() + i);
         endInsertRows();
+        if (unasked) {
+            for (int row = i; row < end; ++row)
+                m_tint.mark(tintIdentity(m_rows[row].identity));
+        }
         i = end;
     }
 }
@@ -217,6 +229,9 @@ QVariant JobsTableModel::data(const QModelIndex& index, int role) const
 
     if (role == runningRole)
         return running;
+    if (role == Qt::BackgroundRole)
+        return m_tint.isEmpty() ? QVariant()
+                                : m_tint.background(tintIdentity(row.identity), palette);
     if (role == busyRole)
         return isBusy(index.row());
 

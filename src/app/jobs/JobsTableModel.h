@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Job.h"
+#include "RowTint.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -10,7 +11,8 @@ class JobsStore;
 
 // The scheduled-jobs table: one row per job of the store's filtered list, in its order. Rows
 // are keyed on the job's identity: a new listing or filter inserts, removes and changes rows in
-// place, so that selection and scrolling stay where they were.
+// place, so that selection and scrolling stay where they were. Rows that a listing brings while
+// the user waits for none (a change a source reported, a poll) are tinted for a moment.
 class JobsTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -40,12 +42,17 @@ public:
     // Among the rows shown, the jobs that have a process.
     int runningCount() const;
 
+    RowTint& tint() { return m_tint; }
+
 private:
     JobsStore& m_store;
     QList<Job> m_rows;
     QSet<JobIdentity> m_busy;
+    RowTint m_tint;
 
-    void sync();
+    // `listed`: the store's jobs changed, rather than what the filters let through.
+    void sync(bool listed);
+    static QString tintIdentity(const JobIdentity& job);
     void syncBusy();
     void changed(int first, int last);
 };

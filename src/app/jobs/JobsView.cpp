@@ -1,10 +1,15 @@
 #include "JobsView.h"
 
+#include "DesktopServices.h"
 #include "ErrorBanner.h"
 #include "JobActionCell.h"
 #include "JobDelegates.h"
 #include "JobsTableModel.h"
+#include "RefreshLoop.h"
+#include "Remembered.h"
 #include "RowWidgets.h"
+#include "SafeText.h"
+#include "Shortcuts.h"
 #include "Stores.h"
 #include "Style.h"
 #include "Symbols.h"
@@ -12,6 +17,7 @@
 #include "platform/Platform.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,9 +28,15 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int symbolSize = 16;
+
+// The columns' names in the view state, in column order.
+const QStringList columnNames = {"dot",     "name",   "schedule", "nextRun",
+                                 "program", "domain", "status",   "actions"};
 
 // What the status bar says the list holds, for each scheduler shown.
 QString noteFor(JobSourceKind source)
@@ -69,6 +81,9 @@ JobsView::JobsView(std::shared_ptr<JobsStore> store, QWidget* parent)
         connect(m_model, signal, this, &JobsView::syncStatusBar);
     connect(m_model, &QAbstractItemModel::modelReset, this, &JobsView::syncStatusBar);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &JobsView::syncStatusBar);
+    connect(&m_model->tint(), &RowTint::faded, m_table->viewport(), qOverload<>(&QWidget::update));
+    m_poll = new RefreshLoop(*this, pollInterval, [jobs] { return jobs->poll(); });
+    connect(jobs, &JobsStore::listingEnded, m_poll, &RefreshLoop::refreshEnded);
 
     applyPaletteColours();
     syncToolbar();
@@ -88,6 +103,47 @@ JobsView::~JobsView() = default;
 JobsStore& JobsView::store() const
 {
     return *m_store;
+}
+
+QLineEdit& JobsView::searchField() const
+{
+    return *m_search;
+}
+
+void JobsView::refreshNow()
+{
+    if (m_refresh->isEnabled())
+        m_store->refresh();
+}
+
+void JobsView::copySelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QList<QStringList> lines;
+    for (int row : rows) {
+        const Job& job = m_model->job(row);
+        auto text = [](const std::optional<QString>& value) {
+            return value ? SafeText::visible(*value) : QString();
+        };
+        lines.append(
+            {SafeText::visible(job.name), SafeText::visible(job.identity.label), text(job.schedule),
+             job.nextRun ? job.nextRun->toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                         : QString(),
+             text(job.program), job.domain, job.statusText});
+    }
+    DesktopServices::copyRows({QStringLiteral("名称"), QStringLiteral("Label"),
+                               QStringLiteral("调度"), QStringLiteral("下次运行"),
+                               QStringLiteral("程序 / 命令"), QStringLiteral("域"),
+                               QStringLiteral("状态")},
+                              lines);
+}
+
+void JobsView::setPollInterval(std::chrono::milliseconds interval)
+{
+    m_poll->setInterval(interval);
 }
 
 void JobsView::showEvent(QShowEvent* event)
@@ -124,8 +180,10 @@ QWidget* JobsView::buildToolbar()
 
     m_runningOnly = new QCheckBox(QStringLiteral("只显示运行中"), bar);
     m_runningOnly->setObjectName(QStringLiteral("runningOnly"));
+    m_runningOnly->setChecked(m_store->runningOnly());
     connect(m_runningOnly, &QCheckBox::toggled, this,
             [this](bool on) { m_store->setRunningOnly(on); });
+    Remembered::checkBox(*m_runningOnly, QStringLiteral("jobs/runningOnly"));
     row->addWidget(m_runningOnly);
 
     // What the system itself ships is Apple's on macOS.
@@ -133,14 +191,18 @@ QWidget* JobsView::buildToolbar()
                                                          : QStringLiteral("隐藏系统自带项"),
                                      bar);
     m_hideSystemJobs->setObjectName(QStringLiteral("hideSystemJobs"));
+    m_hideSystemJobs->setChecked(m_store->hideSystemJobs());
     connect(m_hideSystemJobs, &QCheckBox::toggled, this,
             [this](bool on) { m_store->setHideSystemJobs(on); });
+    Remembered::checkBox(*m_hideSystemJobs, QStringLiteral("jobs/hideSystemJobs"));
     row->addWidget(m_hideSystemJobs);
 
     m_search = new QLineEdit(bar);
     m_search->setObjectName(QStringLiteral("search"));
     m_search->setPlaceholderText(QStringLiteral("搜索名称 / Label"));
     m_search->setClearButtonEnabled(true);
+    m_search->setToolTip(Shortcuts::withKeys(QStringLiteral("搜索"), {Shortcuts::search()}));
+    Shortcuts::clearOnEscape(*m_search);
     m_search->setFixedWidth(220);
     connect(m_search, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_store->setFilter(text); });
@@ -149,7 +211,7 @@ QWidget* JobsView::buildToolbar()
     m_refresh = new QToolButton(bar);
     m_refresh->setObjectName(QStringLiteral("refresh"));
     m_refresh->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise")));
-    m_refresh->setToolTip(QStringLiteral("刷新"));
+    m_refresh->setToolTip(Shortcuts::withKeys(QStringLiteral("刷新"), Shortcuts::refresh()));
     m_refresh->setAccessibleName(QStringLiteral("刷新"));
     connect(m_refresh, &QToolButton::clicked, this, [this] { m_store->refresh(); });
     row->addWidget(m_refresh);
@@ -194,7 +256,9 @@ QWidget* JobsView::buildTable()
                          {80, 96, 120},
                          {100, 140, 0},
                          {230, 270, 0}},
-                        JobsTableModel::program);
+                        JobsTableModel::program)
+        ->remember(QStringLiteral("jobs"), columnNames);
+    Shortcuts::addWidgetAction(*m_table, Shortcuts::copy(), [this] { copySelectedRows(); });
     return m_table;
 }
 

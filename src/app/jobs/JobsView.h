@@ -1,8 +1,11 @@
 #pragma once
 
 #include "Job.h"
+#include "ScreenCommands.h"
 
 #include <QWidget>
+
+#include <chrono>
 
 #include <memory>
 
@@ -15,18 +18,30 @@ class QLineEdit;
 class QTableView;
 class QToolButton;
 class QVBoxLayout;
+class RefreshLoop;
 
-// The scheduled-jobs screen. Owns its store; loads the job list each time it is shown.
-class JobsView : public QWidget {
+// The scheduled-jobs screen. Owns its store; loads the job list each time it is shown, and
+// while it stays on screen lists the sources that cannot tell of their changes again every
+// pollInterval, quietly (no spinner), never while its window is minimised.
+class JobsView : public QWidget, public ScreenCommands {
     Q_OBJECT
 
 public:
+    static constexpr std::chrono::milliseconds pollInterval{5000};
+
     // Over the sources of this system.
     explicit JobsView(QWidget* parent = nullptr);
     explicit JobsView(std::shared_ptr<JobsStore> store, QWidget* parent = nullptr);
     ~JobsView() override;
 
     JobsStore& store() const;
+
+    QLineEdit& searchField() const override;
+    void refreshNow() override;
+    // The selected row, in tab-separated text on the clipboard.
+    void copySelectedRows() const override;
+    // Tests only: polls at this interval instead.
+    void setPollInterval(std::chrono::milliseconds interval);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -47,6 +62,7 @@ private:
     QTableView* m_table = nullptr;
     QWidget* m_spinner = nullptr;
     QLabel* m_summary = nullptr;
+    RefreshLoop* m_poll = nullptr;
 
     QWidget* buildToolbar();
     QWidget* buildTable();

@@ -6,11 +6,14 @@
 #include "ErrorBanner.h"
 #include "PortsTableModel.h"
 #include "RefreshLoop.h"
+#include "Remembered.h"
 #include "SafeText.h"
+#include "Shortcuts.h"
 #include "Stores.h"
 #include "Style.h"
 #include "Symbols.h"
 #include "TableColumns.h"
+#include "ViewState.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -29,6 +32,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 using Column = PortsTableModel::Column;
@@ -37,6 +42,10 @@ const QList<TableColumns::Width> columnWidths = {
     {60, 70, 90}, {48, 52, 64}, {150, 200, 0}, {140, 220, 0},
     {60, 70, 90}, {80, 110, 0}, {56, 72, 0},   {70, 80, 100},
 };
+// The columns' names in the view state, in column order.
+const QStringList columnNames = {"port", "protocol", "application", "directory",
+                                 "pid",  "address",  "user",        "action"};
+const QStringList sortOrders = {"ascending", "descending"};
 
 constexpr int iconSize = 18;
 constexpr int cellPadding = 6;
@@ -169,6 +178,15 @@ public:
     }
 };
 
+// Shows the Delete key beside a menu entry that the key also reaches; the table's own action
+// takes the key press.
+void showKey(QAction& action)
+{
+    action.setShortcut(Shortcuts::terminate());
+    action.setShortcutContext(Qt::WidgetShortcut);
+    action.setShortcutVisibleInContextMenu(true);
+}
+
 QMessageBox* makeConfirmation(QWidget* parent, const QString& title, const QString& message)
 {
     auto* box = new QMessageBox(parent);
@@ -235,6 +253,7 @@ PortsView::PortsView(QWidget* parent) : QWidget(parent), m_store(std::make_share
     m_loop = new RefreshLoop(*this, autoRefreshInterval, [this] { return m_store->rescan(); });
     connect(m_store.get(), &PortsStore::scanEnded, m_loop, &RefreshLoop::refreshEnded);
     connect(m_autoRefresh, &QCheckBox::toggled, m_loop, &RefreshLoop::setEnabled);
+    Remembered::checkBox(*m_autoRefresh, QStringLiteral("ports/autoRefresh"));
 
     updateColors();
     updateLoading();
@@ -315,10 +334,13 @@ QWidget* PortsView::makeToolbar()
     m_commonOnly->setChecked(m_store->commonOnly());
     connect(m_commonOnly, &QCheckBox::toggled, this,
             [this](bool checked) { m_store->setCommonOnly(checked); });
+    Remembered::checkBox(*m_commonOnly, QStringLiteral("ports/commonOnly"));
     row->addWidget(m_commonOnly, 0, Qt::AlignVCenter);
 
     m_search = new QLineEdit(bar);
     m_search->setPlaceholderText(QStringLiteral("搜索端口、应用、目录或地址"));
+    m_search->setToolTip(Shortcuts::withKeys(QStringLiteral("搜索"), {Shortcuts::search()}));
+    Shortcuts::clearOnEscape(*m_search);
     m_search->setFixedWidth(240);
     m_search->setText(m_store->filter());
     connect(m_search, &QLineEdit::textChanged, this,
@@ -326,8 +348,10 @@ QWidget* PortsView::makeToolbar()
     row->addWidget(m_search, 0, Qt::AlignVCenter);
 
     m_refresh = new QToolButton(bar);
+    m_refresh->setObjectName(QStringLiteral("refresh"));
     m_refresh->setIcon(Symbols::icon(QStringLiteral("arrow.clockwise")));
-    m_refresh->setToolTip(QStringLiteral("刷新"));
+    m_refresh->setToolTip(Shortcuts::withKeys(QStringLiteral("刷新"), Shortcuts::refresh()));
+    m_refresh->setAccessibleName(QStringLiteral("刷新"));
     connect(m_refresh, &QToolButton::clicked, this, [this] { m_store->refresh(); });
     row->addWidget(m_refresh, 0, Qt::AlignVCenter);
     return bar;
@@ -370,7 +394,8 @@ void PortsView::setUpTable()
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The working directory takes the width to spare: long paths are what gets cut otherwise.
-    TableColumns::apply(*m_table, columnWidths, Column::directory);
+    TableColumns::apply(*m_table, columnWidths, Column::directory)
+        ->remember(QStringLiteral("ports"), columnNames);
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { m_model->sortByClick(column); });
     connect(m_model, &PortsTableModel::sortOrderChanged, this, [this, header] {
@@ -402,6 +427,95 @@ void PortsView::setUpTable()
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { takeSelection(); });
     connect(m_table, &QTableView::customContextMenuRequested, this, &PortsView::showContextMenu);
+    Shortcuts::addWidgetAction(*m_table, Shortcuts::copy(), [this] { copySelectedRows(); });
+    Shortcuts::addWidgetAction(*m_table, Shortcuts::terminate(), [this] { terminateSelected(); });
+    rememberSortOrder();
+}
+
+void PortsView::rememberSortOrder()
+{
+    const QString columnKey = QStringLiteral("ports/sortColumn");
+    const QString orderKey = QStringLiteral("ports/sortOrder");
+    {
+        const ViewState& state = ViewState::shared();
+        const std::optional<QString> column =
+            state.choice(columnKey, columnNames.mid(0, Column::action));
+        const std::optional<QString> order = state.choice(orderKey, sortOrders);
+        if (column && order) {
+            m_model->setSortOrder(
+                {{static_cast<Column>(columnNames.indexOf(*column)),
+                  *order == sortOrders[0] ? Qt::AscendingOrder : Qt::DescendingOrder}});
+        }
+    }
+    // The first key decides the order; later ones only break its ties.
+    auto keep = [this, columnKey, orderKey](bool changed) {
+        const PortsTableModel::SortKey first = m_model->sortOrder().value(0);
+        const QString column = columnNames.at(first.column);
+        const QString order = sortOrders.at(first.order == Qt::AscendingOrder ? 0 : 1);
+        ViewState& state = ViewState::shared();
+        if (changed) {
+            state.set(columnKey, column);
+            state.set(orderKey, order);
+        } else {
+            state.keep(columnKey, column);
+            state.keep(orderKey, order);
+        }
+    };
+    keep(false);
+    connect(m_model, &PortsTableModel::sortOrderChanged, this, [keep] { keep(true); });
+}
+
+QLineEdit& PortsView::searchField() const
+{
+    return *m_search;
+}
+
+void PortsView::refreshNow()
+{
+    if (m_refresh->isEnabled())
+        m_store->refresh();
+}
+
+void PortsView::terminateSelected()
+{
+    const QList<ServicePort> records = resolve(m_selection);
+    if (records.size() == 1) {
+        if (PortsTableModel::canTerminate(records.first()))
+            confirmKill(records.first());
+        return;
+    }
+    QList<ServicePort> killable;
+    for (const ServicePort& record : records) {
+        if (PortsTableModel::canTerminate(record))
+            killable.append(record);
+    }
+    if (!killable.isEmpty())
+        confirmKillMultiple(killable);
+}
+
+void PortsView::copySelectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : m_table->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QStringList titles;
+    for (int column = 0; column < Column::action; ++column)
+        titles.append(m_model->headerData(column, Qt::Horizontal).toString());
+    QList<QStringList> lines;
+    for (int row : rows) {
+        const ServicePort& record = m_model->record(row);
+        QStringList cells;
+        for (int column = 0; column < Column::action; ++column) {
+            QString text = m_model->index(row, column).data().toString();
+            // The whole directory, not its short form with "~".
+            if (column == Column::directory)
+                text = record.workingDir ? SafeText::visible(*record.workingDir) : QString();
+            cells.append(text == QStringLiteral("—") ? QString() : text);
+        }
+        lines.append(cells);
+    }
+    DesktopServices::copyRows(titles, lines);
 }
 
 void PortsView::updateColors()
@@ -556,6 +670,7 @@ void PortsView::showContextMenu(const QPoint& position)
             QAction* terminate =
                 menu.addAction(Symbols::icon(QStringLiteral("stop.circle"), Style::destructive()),
                                QStringLiteral("终止进程"));
+            showKey(*terminate);
             connect(terminate, &QAction::triggered, this, [this, record] { confirmKill(record); });
         }
         if (record.service) {
@@ -582,6 +697,7 @@ void PortsView::showContextMenu(const QPoint& position)
                 .replace(QStringLiteral("%lld"), QString::number(killable.size()));
         QAction* terminate = menu.addAction(
             Symbols::icon(QStringLiteral("stop.circle.fill"), Style::destructive()), label);
+        showKey(*terminate);
         connect(terminate, &QAction::triggered, this,
                 [this, killable] { confirmKillMultiple(killable); });
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Models.h"
+#include "ScreenCommands.h"
 
 #include <QPersistentModelIndex>
 #include <QSet>
@@ -24,7 +25,7 @@ class QVBoxLayout;
 
 // The ports screen. Owns its store; scans each time it is shown, and by itself while it stays on
 // screen (see autoRefreshInterval).
-class PortsView : public QWidget {
+class PortsView : public QWidget, public ScreenCommands {
     Q_OBJECT
 
 public:
@@ -38,6 +39,13 @@ public:
     QTableView& table() const;
     // The identities of the selected rows; may hold records of an earlier scan.
     QSet<QUuid> selection() const;
+
+    QLineEdit& searchField() const override;
+    void refreshNow() override;
+    // Asks to terminate the selected rows' processes, as the context menu's entry does.
+    void terminateSelected();
+    // The selected rows, in the table's order, as tab-separated text on the clipboard.
+    void copySelectedRows() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -68,6 +76,7 @@ private:
     QWidget* makeToolbar();
     QWidget* makeStatusBar();
     void setUpTable();
+    void rememberSortOrder();
     void updateColors();
     void updateLoading();
     void updateStatus();

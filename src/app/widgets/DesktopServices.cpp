@@ -39,6 +39,27 @@ void copyText(const QString& text)
     clipboard->setMimeData(data);
 }
 
+void copyRows(const QStringList& titles, const QList<QStringList>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    auto line = [](const QStringList& cells) {
+        QStringList clean;
+        for (QString cell : cells) {
+            for (QChar& c : cell) {
+                if (c == u'\t' || c == u'\n' || c == u'\r')
+                    c = u' ';
+            }
+            clean.append(cell);
+        }
+        return clean.join(u'\t');
+    };
+    QStringList lines{line(titles)};
+    for (const QStringList& row : rows)
+        lines.append(line(row));
+    copyText(lines.join(u'\n') + u'\n');
+}
+
 void open(const QString& path)
 {
     openPath(QFile::encodeName(path));

@@ -26,6 +26,13 @@ void RefreshLoop::setEnabled(bool enabled)
         m_timer.stop();
 }
 
+void RefreshLoop::setInterval(std::chrono::milliseconds interval)
+{
+    m_interval = interval;
+    if (m_timer.isActive())
+        arm(m_interval);
+}
+
 void RefreshLoop::refreshEnded()
 {
     arm(m_interval);

@@ -21,6 +21,8 @@ public:
     RefreshLoop(QWidget& screen, std::chrono::milliseconds interval, std::function<bool()> start);
 
     bool isEnabled() const { return m_enabled; }
+    // From the next wait on; a wait under way starts over with it.
+    void setInterval(std::chrono::milliseconds interval);
     void setEnabled(bool enabled);
     void refreshEnded();
 

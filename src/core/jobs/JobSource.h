@@ -36,6 +36,9 @@ public:
     using QObject::QObject;
 
     virtual JobSourceKind kind() const = 0;
+    // True for a scheduler that cannot tell of its changes (no change signals): a screen that
+    // shows its jobs lists it again every few seconds instead.
+    virtual bool needsPolling() const { return false; }
     virtual Listing list() = 0;
     virtual ActionResult perform(const Job& job, JobAction action) = 0;
 

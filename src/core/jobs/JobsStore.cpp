@@ -237,6 +237,19 @@ void JobsStore::refresh()
         request(index, true);
 }
 
+bool JobsStore::poll()
+{
+    bool started = false;
+    for (std::size_t index = 0; index < m_slots.size(); ++index) {
+        const Slot& slot = *m_slots[index];
+        if (slot.source->needsPolling() && !slot.listing) {
+            startListing(index, false);
+            started = true;
+        }
+    }
+    return started;
+}
+
 void JobsStore::request(std::size_t index, bool asked)
 {
     if (asked)
@@ -292,6 +305,7 @@ void JobsStore::finishListing(std::size_t index, const JobSource::Listing& listi
     const bool loading = std::any_of(m_slots.begin(), m_slots.end(),
                                      [](const std::unique_ptr<Slot>& s) { return s->asked; });
     setIsLoading(loading);
+    emit listingEnded();
 }
 
 void JobsStore::publish()

@@ -26,7 +26,8 @@ struct Mailbox;
 // when it ends. A source that is absent adds no rows; one that fails keeps its last rows and
 // puts its reason in `lastError`, which its next good listing takes back out. When a source says
 // that something changed, or when the next run of one of its rows has come, it is listed again
-// shortly after, without `isLoading`.
+// shortly after, without `isLoading`; one that cannot say that something changed is listed again,
+// also without `isLoading`, when the screen polls.
 //
 // perform() runs an action on a worker; meanwhile runningAction() names it for its job. A failure
 // puts "[label] " and the reason in `lastError`; a success clears `lastError` and refreshes.
@@ -64,6 +65,9 @@ public:
 
     // Lists every source again in the background; returns at once.
     void refresh();
+    // Lists again, without `isLoading`, each source that needs polling and is not listing now;
+    // returns at once, saying whether it started a listing. listingEnded() follows each.
+    bool poll();
     // Runs the action in the background; returns at once. Ignored while the job has one running.
     void perform(const Job& job, JobAction action);
 
@@ -76,6 +80,8 @@ signals:
     void runningOnlyChanged();
     void presentSourcesChanged();
     void runningActionsChanged();
+    // A source's listing has ended, whoever asked for it, and its rows are published.
+    void listingEnded();
 
 private:
     struct Slot;

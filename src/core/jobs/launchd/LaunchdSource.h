@@ -11,6 +11,8 @@ public:
     using JobSource::JobSource;
 
     JobSourceKind kind() const override;
+    // launchctl has no way to follow the job table.
+    bool needsPolling() const override { return true; }
     Listing list() override;
     ActionResult perform(const Job& job, JobAction action) override;
 };
