@@ -25,26 +25,6 @@
 
 namespace {
 
-// Catches the files the screen opens.
-class Opener : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
-
-bool alive(qint32 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    return !line.mid(line.lastIndexOf(')') + 2, 1).startsWith('Z');
-}
-
 class CronScreen : public ::testing::Test, protected JobsScreenReader {
 protected:
     void SetUp() override
@@ -229,10 +209,9 @@ TEST_F(CronScreen, ARunStartedFromTheRowShowsUntilItEndsOrIsStopped)
     EXPECT_TRUE(waitForStatus("crontab:10", [](const QString& text) {
         return text == QStringLiteral("已停止 (退出码 -%1)").arg(SIGTERM);
     }));
-    EXPECT_FALSE(alive(pid));
+    EXPECT_FALSE(processAlive(pid));
     EXPECT_FALSE(view->findChild<ErrorBanner*>("errorBanner"));
 }
 
 } // namespace
 
-#include "CronScreenTest.moc"

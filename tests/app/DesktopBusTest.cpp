@@ -1,5 +1,6 @@
 #include "ColorScheme.h"
 #include "DesktopServices.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -56,16 +57,6 @@ public slots:
     {
         shown.append({uris, startupId});
     }
-};
-
-class Opener : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
 };
 
 TEST(Reveal, AsksTheFileManagerAndOpensTheParentOnlyWhenNoneAnswers)

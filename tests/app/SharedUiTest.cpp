@@ -5,6 +5,7 @@
 #include "RowTint.h"
 #include "Style.h"
 #include "Symbols.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -243,17 +244,6 @@ TEST(DesktopServices, CopyReplacesTheClipboardWithPlainText)
     EXPECT_EQ(clipboard->mimeData()->formats(), QStringList{"text/plain"});
 }
 
-// Receives what would go to the desktop's default application.
-class Opener : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
-
 TEST(DesktopServices, OpenAndRevealFallBackToTheParentFolder)
 {
     Opener opener;
@@ -298,4 +288,3 @@ TEST(AppIconProvider, AnEntrysIconIsAnImageFileOrAThemeName)
         EXPECT_FALSE(AppIconProvider::icon(none).has_value()) << none.value_or("-").toStdString();
 }
 
-#include "SharedUiTest.moc"

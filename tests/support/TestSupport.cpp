@@ -3,6 +3,7 @@
 #include "ViewState.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QThreadPool>
@@ -82,4 +83,14 @@ void Gate::wait()
 {
     std::unique_lock lock(m_mutex);
     m_opened.wait(lock, [this] { return m_open; });
+}
+
+bool processAlive(qint32 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    // The state follows the command in parentheses.
+    const QByteArray line = stat.readAll();
+    return !line.mid(line.lastIndexOf(')') + 2, 1).startsWith('Z');
 }

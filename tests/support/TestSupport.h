@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QUrl>
 
 #include <atomic>
 #include <condition_variable>
@@ -42,6 +43,21 @@ void allowOverlappingScans();
 // Forgets how the window and the screens were left (the view state, in memory and on disk), so
 // that a test starts with their defaults whatever ran before it.
 void forgetViewState();
+
+// Receives what would go to the desktop's default application, once made the handler of a scheme
+// with QDesktopServices::setUrlHandler(scheme, &opener, "open").
+class Opener : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+// The process exists and has not ended (a zombie has ended).
+bool processAlive(qint32 pid);
 
 // A gate that a background scan waits at until the test opens it.
 class Gate {

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 
 #include "Printing.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,16 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool alive(qint32 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    // The state follows the command in parentheses; a zombie has ended.
-    const QByteArray line = stat.readAll();
-    return !line.mid(line.lastIndexOf(')') + 2, 1).startsWith('Z');
-}
 
 QStringList labelsOf(const JobSource::Listing& listing)
 {
@@ -192,7 +183,7 @@ TEST_F(CronSourceTest, StopEndsTheWholeRunEvenOneThatIgnoresTheRequest)
     EXPECT_TRUE(stopped.success) << stopped.message.toStdString();
     EXPECT_EQ(jobLabelled(source.list(), QStringLiteral("crontab:1")).statusText,
               QStringLiteral("已停止 (退出码 -%1)").arg(SIGKILL));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !alive(background); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !processAlive(background); }, 20000));
     EXPECT_TRUE(source.perform(running, JobAction::stop).success) << "an ended run needs no stop";
 }
 
@@ -227,7 +218,7 @@ TEST_F(CronSourceTest, ARunOutlivesTheSourceThatStartedIt)
     EXPECT_FALSE(runs.expired());
     scratch->write(release, "");
     EXPECT_TRUE(QTest::qWaitFor([&] { return runs.expired(); }, 20000));
-    EXPECT_FALSE(alive(*again.pid));
+    EXPECT_FALSE(processAlive(*again.pid));
 }
 
 // Only what the user's table says now, as text, is run: never a system entry, an entry edited
