@@ -78,8 +78,8 @@ QList<int> share(const QList<Width>& widths, const QMap<int, int>& dragged, int 
 }
 
 Layout::Layout(QTableView& view, QList<Width> widths, int fillColumn)
-    : QObject(&view), m_view(view), m_header(view.horizontalHeader()), m_widths(std::move(widths)),
-      m_fillColumn(fillColumn)
+    : QObject(&view), m_viewport(view.viewport()), m_header(view.horizontalHeader()),
+      m_widths(std::move(widths)), m_fillColumn(fillColumn)
 {
     int smallest = 20;
     for (const Width& width : m_widths) {
@@ -99,7 +99,7 @@ Layout::Layout(QTableView& view, QList<Width> widths, int fillColumn)
     }
     connect(m_header, &QHeaderView::sectionResized, this,
             [this](int column, int, int size) { onSectionResized(column, size); });
-    m_view.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     m_header->viewport()->installEventFilter(this);
     fit();
 }
@@ -128,7 +128,7 @@ void Layout::fit()
 {
     if (stretches())
         return;
-    const QList<int> sizes = share(m_widths, m_dragged, m_view.viewport()->width(), m_fillColumn);
+    const QList<int> sizes = share(m_widths, m_dragged, m_viewport->width(), m_fillColumn);
     m_fitting = true;
     for (int column = 0; column < sizes.size(); ++column) {
         if (m_header->sectionSize(column) != sizes[column])
@@ -139,7 +139,8 @@ void Layout::fit()
 
 bool Layout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view.viewport()) {
+    // The table may be half destroyed here, as its viewport goes: only pointers are compared.
+    if (watched == m_viewport) {
         if (event->type() == QEvent::Resize)
             fit();
     } else if (event->type() == QEvent::MouseButtonPress) {

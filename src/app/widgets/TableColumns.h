@@ -8,6 +8,7 @@
 
 class QHeaderView;
 class QTableView;
+class QWidget;
 
 // Column widths of the screens' tables. The columns share the width the table has: each gets its
 // ideal width when there is room, and all shrink together from their ideal toward their least
@@ -49,8 +50,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QTableView& m_view;
-    QHeaderView* m_header;
+    QWidget* const m_viewport;
+    QHeaderView* const m_header;
     const QList<Width> m_widths;
     const int m_fillColumn;
     QMap<int, int> m_dragged;
