@@ -5,6 +5,8 @@
 #include "PortScannerParsing.h"
 
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace PortScanner {
 
@@ -12,11 +14,22 @@ namespace detail {
 
 void sortByPortAndProtocol(QList<ServicePort>& ports)
 {
-    std::stable_sort(ports.begin(), ports.end(), [](const ServicePort& a, const ServicePort& b) {
+    // The order is found on positions and the records moved once into it: moving a record costs
+    // more than comparing two.
+    std::vector<qsizetype> order(static_cast<size_t>(ports.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype i, qsizetype j) {
+        const ServicePort& a = ports.at(i);
+        const ServicePort& b = ports.at(j);
         if (a.port != b.port)
             return a.port < b.port;
         return a.networkProtocol < b.networkProtocol;
     });
+    QList<ServicePort> sorted;
+    sorted.reserve(ports.size());
+    for (const qsizetype i : order)
+        sorted.append(std::move(ports[i]));
+    ports = std::move(sorted);
 }
 
 } // namespace detail
