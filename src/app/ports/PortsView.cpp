@@ -13,6 +13,7 @@
 #include "Style.h"
 #include "Symbols.h"
 #include "TableColumns.h"
+#include "TextDelegate.h"
 #include "ViewState.h"
 
 #include <QCheckBox>
@@ -111,9 +112,9 @@ public:
 };
 
 // The directory cell: truncated at its head; opens a read-only field to select and copy from.
-class DirectoryDelegate : public QStyledItemDelegate {
+class DirectoryDelegate : public TextDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using TextDelegate::TextDelegate;
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
                           const QModelIndex& index) const override
@@ -139,7 +140,7 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
+        TextDelegate::initStyleOption(option, index);
         option->textElideMode = Qt::ElideLeft;
     }
 };
@@ -413,6 +414,10 @@ void PortsView::setUpTable()
         }
     });
 
+    auto* text = new TextDelegate(m_table);
+    for (const Column column :
+         {Column::port, Column::protocol, Column::pid, Column::address, Column::user})
+        m_table->setItemDelegateForColumn(column, text);
     m_table->setItemDelegateForColumn(Column::application, new ApplicationDelegate(m_table));
     m_table->setItemDelegateForColumn(Column::directory, new DirectoryDelegate(m_table));
     m_table->setItemDelegateForColumn(Column::action, new TerminateDelegate(m_table));
