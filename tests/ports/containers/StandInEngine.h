@@ -67,6 +67,8 @@ public:
         }
     }
 
+    bool isListening() const { return m_listener >= 0; }
+
     QList<Request> requests() const
     {
         std::lock_guard lock(m_mutex);
