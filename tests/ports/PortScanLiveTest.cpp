@@ -133,7 +133,7 @@ std::set<Seen> seenOf(const QList<ServicePort>& ports, const std::set<qint32>& p
 } // namespace
 
 // A follow-up starts from where the scan before found each socket; whatever happened since, it
-// must list what a whole scan lists.
+// must list what a whole scan lists, whichever processes' descriptors are due to be read again.
 TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
 {
     TestSockets sockets;
@@ -142,33 +142,64 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
     std::set<qint32> pids{self};
     ListenerInventory inventory;
     ASSERT_TRUE(inventory.scan());
+    // Before each change: the inventory at each turn of the rereads, by follow-ups that find
+    // nothing new. After it: each of them lists what a whole scan lists.
+    std::vector<ListenerInventory> turns;
+    auto beforeChange = [&] {
+        turns.clear();
+        for (int turn = 0; turn < ListenerInventory::rereadEvery; ++turn) {
+            turns.push_back(inventory);
+            inventory.followUp();
+        }
+    };
     auto expectAsWhole = [&](const char* what) {
-        const auto followed = inventory.followUp().value_or(PortScanner::ScanResult{}).ports;
         const auto whole = ListenerInventory().scan().value_or(PortScanner::ScanResult{}).ports;
         EXPECT_FALSE(seenOf(whole, pids).empty()) << what;
-        EXPECT_EQ(seenOf(followed, pids), seenOf(whole, pids)) << what;
+        for (size_t turn = 0; turn < turns.size(); ++turn) {
+            const auto followed = turns[turn].followUp().value_or(PortScanner::ScanResult{}).ports;
+            EXPECT_EQ(seenOf(followed, pids), seenOf(whole, pids)) << what << ", turn " << turn;
+        }
+        inventory = turns.front();
     };
 
+    beforeChange();
     const auto [fresh, freshPort] = sockets.open(AF_INET6, SOCK_DGRAM, true);
     expectAsWhole("a new listener in a process seen before");
 
+    beforeChange();
     const pid_t heir = sleeperIn(".", held);
     ASSERT_TRUE(runsSleep(heir));
     pids.insert(heir);
     expectAsWhole("a new process that inherited a socket");
 
+    // As a daemon's parent does, the only holder of a socket closes it once a new process has it.
+    const auto [handed, handedPort] = sockets.open(AF_INET, SOCK_STREAM, true);
+    ASSERT_GT(handedPort, 0);
+    inventory.followUp();
+    beforeChange();
+    const pid_t keeper = sleeperIn(".", handed);
+    ASSERT_TRUE(runsSleep(keeper));
+    pids.insert(keeper);
+    ::close(handed);
+    std::erase(sockets.fds, handed);
+    expectAsWhole("a new process that inherited a socket its only holder closed");
+    end(keeper);
+
     // The descriptor that held the new listener now holds another socket, while the heir keeps
     // holding the first.
+    beforeChange();
     const pid_t second = sleeperIn(".", fresh);
     ASSERT_TRUE(runsSleep(second));
     pids.insert(second);
     expectAsWhole("a second heir");
+    beforeChange();
     const auto [other, otherPort] = sockets.open(AF_INET, SOCK_STREAM, true);
     ASSERT_GT(otherPort, 0);
     ASSERT_EQ(::dup2(other, fresh), fresh);
     expectAsWhole("a descriptor that holds another socket now");
 
     // The only holder of a socket hands it over to a process seen before, then ends.
+    beforeChange();
     const int handle = static_cast<int>(::syscall(SYS_pidfd_open, second, 0));
     const int lent = static_cast<int>(::syscall(SYS_pidfd_getfd, handle, 9, 0));
     ::close(handle);
@@ -179,6 +210,7 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
 
     // The heir ends and a new process is given its pid, holding the same socket at the same
     // descriptor: only its start time tells them apart.
+    beforeChange();
     end(heir);
     QTest::qWait(50);
     const pid_t successor = sleeperWithPid(heir, held);

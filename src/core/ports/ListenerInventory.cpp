@@ -216,8 +216,8 @@ std::optional<PortScanner::ScanResult> ListenerInventory::rescan()
 
 std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
 {
-    // The kernel lists the sockets, and /proc the processes, while the descriptors that held
-    // sockets are read again.
+    // The kernel lists the sockets, and /proc the processes, while the descriptors due to be read
+    // again are read.
     struct Machine {
         std::optional<Platform::SocketTable> table;
         QHash<qint32, quint64> running;
@@ -226,18 +226,21 @@ std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
         return Machine{Platform::listeningSockets(), Platform::runningProcesses()};
     });
 
-    // Each socket held before is looked for where it was held.
-    QList<quint64> checkedSockets;
-    QList<Platform::SocketHolder> checked;
-    checkedSockets.reserve(m_holders.size());
-    checked.reserve(m_holders.size());
-    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
-        for (const Platform::SocketHolder& holder : it.value()) {
-            checkedSockets.append(it.key());
-            checked.append(holder);
+    // The holders found before: those of the processes whose turn it is are read again now, the
+    // others are taken as they were unless something below gives cause to doubt them.
+    const quint32 turn = static_cast<quint32>(m_followUps++ % rereadEvery);
+    const auto due = [turn](qint32 pid) {
+        return static_cast<quint32>((static_cast<quint64>(static_cast<quint32>(pid) * 2654435761u) *
+                                     rereadEvery) >> 32) == turn;
+    };
+    QList<Platform::SocketHolder> dueHolders;
+    for (const QList<Platform::SocketHolder>& list : std::as_const(m_holders)) {
+        for (const Platform::SocketHolder& holder : list) {
+            if (due(holder.pid))
+                dueHolders.append(holder);
         }
     }
-    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(checked);
+    const QList<std::optional<quint64>> stillHeld = Platform::socketInodes(dueHolders);
 
     const Machine machine = listing.get();
     const std::optional<Platform::SocketTable>& table = machine.table;
@@ -263,31 +266,90 @@ std::optional<PortScanner::ScanResult> ListenerInventory::followUp()
     sockets.reserve(table->sockets.size());
     for (const Platform::ListeningSocket& socket : table->sockets)
         sockets.insert(socket.inode);
+    // The same walk as above, so that the holders read again come in the order they were read.
     QHash<quint64, QList<Platform::SocketHolder>> holders;
     holders.reserve(m_holders.size());
-    for (qsizetype i = 0; i < checked.size(); ++i) {
-        if (stillHeld[i] == checkedSockets[i] && seenBefore(checked[i].pid) &&
-            sockets.contains(checkedSockets[i]))
-            holders[checkedSockets[i]].append(checked[i]);
+    QList<quint64> takenSockets;
+    QList<Platform::SocketHolder> taken;
+    qsizetype next = 0;
+    for (auto it = m_holders.cbegin(); it != m_holders.cend(); ++it) {
+        const bool listed = sockets.contains(it.key());
+        for (const Platform::SocketHolder& holder : it.value()) {
+            const bool wasDue = due(holder.pid);
+            if (wasDue && stillHeld[next++] != it.key())
+                continue;
+            if (!listed || !seenBefore(holder.pid))
+                continue;
+            holders[it.key()].append(holder);
+            if (!wasDue) {
+                takenSockets.append(it.key());
+                taken.append(holder);
+            }
+        }
     }
     // The sockets that are new, or that none of their holders hold any more, are sought
-    // everywhere.
-    QSet<quint64> sought;
-    for (const quint64 inode : std::as_const(sockets)) {
-        if (!holders.contains(inode) && (m_holders.contains(inode) || !m_sockets.contains(inode)))
-            sought.insert(inode);
+    // everywhere; a new process may have inherited any socket.
+    const auto unheld = [&](const auto& inodes) {
+        QSet<quint64> found;
+        for (const quint64 inode : inodes) {
+            if (!holders.contains(inode) &&
+                (m_holders.contains(inode) || !m_sockets.contains(inode)))
+                found.insert(inode);
+        }
+        return found;
+    };
+    const QHash<quint64, QList<Platform::SocketHolder>> inNew =
+        Platform::socketHoldersIn(newProcesses, sockets);
+    const QSet<quint64> sought = unheld(sockets);
+    QList<QHash<quint64, QList<Platform::SocketHolder>>> found{inNew};
+    if (!sought.isEmpty())
+        found.append(Platform::socketHoldersIn(oldProcesses, sought));
+
+    // A holder taken as it was is read after all when its socket turned up in a new process (its
+    // parent may have closed it after the fork) or its process holds a socket it did not before
+    // (it may have closed one, or put another in its place). A socket left with no holder then is
+    // sought in the processes seen before as well.
+    QSet<qint32> changed;
+    for (qsizetype k = 1; k < found.size(); ++k) {
+        for (const QList<Platform::SocketHolder>& list : std::as_const(found[k])) {
+            for (const Platform::SocketHolder& holder : list)
+                changed.insert(holder.pid);
+        }
     }
-    // A new process may have inherited any socket.
+    QList<quint64> doubtedSockets;
+    QList<Platform::SocketHolder> doubted;
+    for (qsizetype i = 0; i < taken.size(); ++i) {
+        if (inNew.contains(takenSockets[i]) || changed.contains(taken[i].pid)) {
+            doubtedSockets.append(takenSockets[i]);
+            doubted.append(taken[i]);
+        }
+    }
+    if (!doubted.isEmpty()) {
+        const QList<std::optional<quint64>> doubtedHeld = Platform::socketInodes(doubted);
+        QSet<quint64> dropped;
+        for (qsizetype i = 0; i < doubted.size(); ++i) {
+            if (doubtedHeld[i] == doubtedSockets[i])
+                continue;
+            QList<Platform::SocketHolder>& list = holders[doubtedSockets[i]];
+            list.removeIf([&](const Platform::SocketHolder& holder) {
+                return holder.pid == doubted[i].pid && holder.fd == doubted[i].fd;
+            });
+            if (list.isEmpty())
+                holders.remove(doubtedSockets[i]);
+            dropped.insert(doubtedSockets[i]);
+        }
+        QSet<quint64> orphans = unheld(dropped);
+        orphans.subtract(sought);
+        if (!orphans.isEmpty())
+            found.append(Platform::socketHoldersIn(oldProcesses, orphans));
+    }
     QSet<quint64> added;
-    const auto add = [&](const QHash<quint64, QList<Platform::SocketHolder>>& found) {
-        for (auto it = found.cbegin(); it != found.cend(); ++it) {
+    for (const QHash<quint64, QList<Platform::SocketHolder>>& more : std::as_const(found)) {
+        for (auto it = more.cbegin(); it != more.cend(); ++it) {
             holders[it.key()].append(it.value());
             added.insert(it.key());
         }
-    };
-    add(Platform::socketHoldersIn(newProcesses, sockets));
-    if (!sought.isEmpty())
-        add(Platform::socketHoldersIn(oldProcesses, sought));
+    }
     // Holders found before are in order already.
     for (const quint64 inode : std::as_const(added)) {
         QList<Platform::SocketHolder>& list = holders[inode];

@@ -20,13 +20,20 @@ public:
     using Clock = std::chrono::steady_clock;
     // How long a follow-up may rely on what an earlier scan found before a whole scan is due.
     static constexpr std::chrono::seconds wholeScanInterval{30};
+    // How many follow-ups a process's descriptors may be taken as they were. Each read is one
+    // system call per descriptor, which is most of what a follow-up costs where nothing changed.
+    static constexpr int rereadEvery = 4;
 
     // Nothing where the system has no socket table of its own to read. The records are not sorted.
     std::optional<PortScanner::ScanResult> scan();
-    // A scan that starts from what the last one found: each descriptor that held a socket is read
-    // once more; only sockets that are new or have lost their holders are looked for in every
-    // process, and new processes are looked into whole (they may have inherited any socket).
-    // Processes that still hold their sockets keep the facts read before. Found in no scan: a
+    // A scan that starts from what the last one found. The descriptors that held sockets are read
+    // once more, those of a process in every rereadEvery follow-ups, and those of any process
+    // sooner when it is found holding a socket it did not hold before or one of its sockets turns
+    // up in a new process. Only sockets that are new or have lost their holders are looked for in
+    // every process, and new processes are looked into whole (they may have inherited any
+    // socket). Processes that still hold their sockets keep the facts read before.
+    // Found late: a process that closed its copy of a socket another process seen before holds
+    // too shows as its holder until its descriptors are read again. Found in no follow-up: a
     // process that went on holding its sockets while it took in one more from another process, or
     // changed its name, directory or arguments; the next whole scan finds them.
     std::optional<PortScanner::ScanResult> followUp();
@@ -64,6 +71,7 @@ private:
     QSet<quint64> m_sockets;
     QHash<qint32, quint64> m_running;
     std::optional<Clock::time_point> m_lastWholeScan;
+    quint64 m_followUps = 0;
     QHash<qint32, ServicePort> m_shared;
     // Whether each service unit seen since the last whole scan restarts its process.
     std::map<UnitKey, bool> m_restarts;
