@@ -5,6 +5,7 @@
 #include "Figures.h"
 #include "PortsTableModel.h"
 #include "PortsView.h"
+#include "PrivateConfig.h"
 #include "Stores.h"
 
 #include <QApplication>
@@ -222,6 +223,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const PrivateConfig config;
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     FigureReporter reporter;

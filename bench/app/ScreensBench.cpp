@@ -2,6 +2,7 @@
 // an add or delete on a long common-ports list, each until the table has repainted.
 #include "AppSettings.h"
 #include "JobsView.h"
+#include "PrivateConfig.h"
 #include "SettingsView.h"
 #include "Stores.h"
 
@@ -10,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -116,9 +116,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The benchmark's settings never touch the real configuration.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const PrivateConfig config;
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -29,13 +29,17 @@ Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 helper=""
 app=""
+# The program starts from its defaults (a user's remembered choices, such as auto-refresh off,
+# would change what is measured) and leaves no settings behind.
+config=$(mktemp -d)
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null || true
     [ -n "$helper" ] && kill "$helper" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
+    rm -rf "$config"
 }
 trap cleanup EXIT
-export DISPLAY=$display
+export DISPLAY=$display XDG_CONFIG_HOME=$config
 unset QT_QPA_PLATFORM
 for _ in $(seq 200); do
     xwininfo -root >/dev/null 2>&1 && break
