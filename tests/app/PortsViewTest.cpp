@@ -40,12 +40,6 @@
 
 namespace {
 
-// The settings file of this run lives in a folder of its own, set before anything reads it.
-struct ConfigFolder {
-    QTemporaryDir dir;
-    ConfigFolder() { qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit()); }
-} configFolder;
-
 using Column = PortsTableModel::Column;
 
 ServicePort record(qint64 port, const QString& command, qint32 pid = 999999,
@@ -251,14 +245,6 @@ protected:
             texts.append(model().index(row, col).data().toString());
         return texts;
     }
-    int rowOfPort(qint64 port)
-    {
-        for (int row = 0; row < model().rowCount(); ++row) {
-            if (model().record(row).port == port)
-                return row;
-        }
-        return -1;
-    }
     QPoint cellCentre(int row, int col)
     {
         return table().visualRect(model().index(row, col)).center();
@@ -276,7 +262,7 @@ protected:
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, table().viewport()->mapToGlobal(at));
         QApplication::sendEvent(table().viewport(), &event);
     }
-    // The items of the row's context menu, each with its symbol, closed again unread.
+    // The items of the row's context menu, each with its symbol; the menu is closed again.
     QStringList menuItems(int row)
     {
         QStringList items;
@@ -321,10 +307,11 @@ protected:
         view->resize(1100, 400);
         view->show();
     }
-    int rowOf(qint64 port, qint32 pid)
+    int rowOf(qint64 port, std::optional<qint32> pid = {})
     {
         for (int row = 0; row < model().rowCount(); ++row) {
-            if (model().record(row).port == port && model().record(row).pid == pid)
+            if (model().record(row).port == port &&
+                model().record(row).pid == pid.value_or(model().record(row).pid))
                 return row;
         }
         return -1;
@@ -544,8 +531,8 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
     show({record(3000, "node", 101), record(5432, "postgres", 102), record(8080, "nginx", 103),
           record(8080, "nginx", 104), record(9000, "php-fpm", 105), record(6379, "redis", 106)});
     clickHeader(Column::application);
-    clickRow(rowOfPort(5432));
-    clickRow(rowOfPort(6379), Qt::ControlModifier);
+    clickRow(rowOf(5432));
+    clickRow(rowOf(6379), Qt::ControlModifier);
     ASSERT_EQ(model().record(table().currentIndex().row()).port, 6379);
     QSignalSpy resets(&model(), &QAbstractItemModel::modelReset);
     QSignalSpy inserted(&model(), &QAbstractItemModel::rowsInserted);
@@ -619,7 +606,7 @@ TEST_F(PortsScreen, AScanChangesOnlyTheRowsThatChanged)
         next.append(record(1000 + pid, name, pid));
     view->store().setPorts(next);
     expectAsSortedAfresh();
-    EXPECT_EQ(model().index(rowOfPort(6379), Column::application).data().toString(), "容器 cache");
+    EXPECT_EQ(model().index(rowOf(6379), Column::application).data().toString(), "容器 cache");
 }
 
 TEST_F(PortsScreen, SearchAndCommonPortsNarrowTheRows)
@@ -660,7 +647,7 @@ TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
         items = actionTexts(menu);
         clickAction(menu, "复制目录路径");
     });
-    rightClickRow(rowOfPort(8080));
+    rightClickRow(rowOf(8080));
     EXPECT_EQ(items, QStringList({"打开目录", "在 Finder 中显示", "复制目录路径", "|", "复制端口号",
                                   "|", "终止进程"}));
     EXPECT_EQ(clipboard->text(), dir);
@@ -670,25 +657,25 @@ TEST_F(PortsScreen, ContextMenusForOneAndForSeveralRows)
         items = actionTexts(menu);
         clickAction(menu, "复制端口号");
     });
-    rightClickRow(rowOfPort(5432));
+    rightClickRow(rowOf(5432));
     EXPECT_EQ(items, QStringList({"复制端口号", "|", "终止进程"}));
     EXPECT_EQ(clipboard->text(), "5432");
 
     // A process the scan could not see cannot be terminated; a service can be stopped.
-    EXPECT_EQ(menuItems(rowOfPort(22)), QStringList({"复制端口号"}));
-    EXPECT_EQ(menuItems(rowOfPort(9000)),
+    EXPECT_EQ(menuItems(rowOf(22)), QStringList({"复制端口号"}));
+    EXPECT_EQ(menuItems(rowOf(9000)),
               QStringList({"复制端口号", "|", "终止进程", "停止服务 php8.2-fpm.service"}));
 
     // Three selected rows: one bulk item for all of them, which leaves out the unseen process.
-    clickRow(rowOfPort(3000));
-    clickRow(rowOfPort(8080), Qt::ShiftModifier);
-    clickRow(rowOfPort(22), Qt::ControlModifier);
+    clickRow(rowOf(3000));
+    clickRow(rowOf(8080), Qt::ShiftModifier);
+    clickRow(rowOf(22), Qt::ControlModifier);
     ASSERT_EQ(view->selection().size(), 4);
-    EXPECT_EQ(menuItems(rowOfPort(5432)), QStringList({"一键终止选中的 3 项"}));
+    EXPECT_EQ(menuItems(rowOf(5432)), QStringList({"一键终止选中的 3 项"}));
 
     // Outside the selection, a row gives the menu of that row alone.
-    clickRow(rowOfPort(3000));
-    EXPECT_EQ(menuItems(rowOfPort(5432)), QStringList({"复制端口号", "|", "终止进程"}));
+    clickRow(rowOf(3000));
+    EXPECT_EQ(menuItems(rowOf(5432)), QStringList({"复制端口号", "|", "终止进程"}));
 
     // A click below the rows opens nothing.
     bool opened = false;
@@ -785,8 +772,8 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     Sleeper second;
     show({record(3000, "node", first.pid), record(5432, "postgres", second.pid),
           record(8080, "other")});
-    clickRow(rowOfPort(3000));
-    clickRow(rowOfPort(5432), Qt::ControlModifier);
+    clickRow(rowOf(3000));
+    clickRow(rowOf(5432), Qt::ControlModifier);
     ASSERT_EQ(view->selection().size(), 2);
 
     // A row's terminate button leaves the selection as it was.
@@ -795,7 +782,7 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
         single = describe(box);
         QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
     });
-    clickTerminate(rowOfPort(8080));
+    clickTerminate(rowOf(8080));
     EXPECT_EQ(single.message, "将停止占用端口 8080 的进程。");
     EXPECT_EQ(table().selectionModel()->selectedRows().size(), 2);
 
@@ -816,7 +803,7 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
         seen = describe(box);
         QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
     });
-    rightClickRow(rowOfPort(5432));
+    rightClickRow(rowOf(5432));
     // Delete asks the same for the selected rows.
     Dialog byKey;
     onDialog([&](QMessageBox* box) {
@@ -843,7 +830,7 @@ TEST_F(PortsScreen, BulkConfirmationCancelKeepsSelectionConfirmClearsIt)
     onDialog([&](QMessageBox* box) {
         QTest::mouseClick(button(box, "全部强制终止 (SIGKILL)"), Qt::LeftButton);
     });
-    rightClickRow(rowOfPort(3000));
+    rightClickRow(rowOf(3000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.ended() && second.ended(); }));
     EXPECT_EQ(first.signal, SIGKILL);
     EXPECT_EQ(second.signal, SIGKILL);
@@ -897,9 +884,9 @@ TEST_F(PortsScreen, ContainerRowsShowTheirContainerWhichTheMenuAndTheConfirmatio
     view->store().setFilter("");
 
     // The menu stops a container an engine listed.
-    EXPECT_EQ(menuItems(rowOfPort(8080)),
+    EXPECT_EQ(menuItems(rowOf(8080)),
               QStringList({"复制端口号", "|", "终止进程", "停止容器 shop/api"}));
-    EXPECT_EQ(menuItems(rowOfPort(9000)), QStringList({"复制端口号", "|", "终止进程"}));
+    EXPECT_EQ(menuItems(rowOf(9000)), QStringList({"复制端口号", "|", "终止进程"}));
 
     // The confirmation offers the container first, and says what ending a proxy does not do.
     std::vector<std::tuple<qint64, QString, QStringList>> confirmations{
@@ -921,7 +908,7 @@ TEST_F(PortsScreen, ContainerRowsShowTheirContainerWhichTheMenuAndTheConfirmatio
             }
             QTest::mouseClick(button(box, "取消"), Qt::LeftButton);
         });
-        clickTerminate(rowOfPort(port));
+        clickTerminate(rowOf(port));
         EXPECT_EQ(seen.message, QString("将停止占用端口 %1 的进程。").arg(port) + line);
         EXPECT_EQ(seen.buttons, buttons);
     }
@@ -930,29 +917,17 @@ TEST_F(PortsScreen, ContainerRowsShowTheirContainerWhichTheMenuAndTheConfirmatio
     // Stopped: the list is scanned again. Failed: the engine's words, after the name.
     scanned.removeFirst();
     onDialog([&](QMessageBox* box) { QTest::mouseClick(button(box, "停止容器"), Qt::LeftButton); });
-    clickTerminate(rowOfPort(8080));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOfPort(8080) < 0; }));
+    clickTerminate(rowOf(8080));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowOf(8080) < 0; }));
     EXPECT_EQ(
         engine.requests().value(1),
         (StandInEngine::Request{"POST", "/v1.45/containers/" + api.toLatin1() + "/stop?t=10"}));
     EXPECT_EQ(banner(), nullptr);
     onMenu([&](QMenu* menu) { clickAction(menu, "停止容器 hostnet"); });
-    rightClickRow(rowOfPort(3000));
+    rightClickRow(rowOf(3000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return banner() != nullptr; }));
     EXPECT_EQ(banner()->message(), "[hostnet] No such container: hostnet");
-    EXPECT_GE(rowOfPort(3000), 0);
-}
-
-// Scans again whenever a scan has ended until `done` holds, or gives up after 20 s.
-bool refreshUntil(PortsView& view, const std::function<bool()>& done)
-{
-    return QTest::qWaitFor(
-        [&] {
-            if (!view.store().isLoading() && !done())
-                view.store().refresh();
-            return !view.store().isLoading() && done();
-        },
-        20000);
+    EXPECT_GE(rowOf(3000), 0);
 }
 
 // The machine's own listeners, followed with no click: while one row stays selected and the
@@ -1097,7 +1072,7 @@ TEST_F(PortsScreen, AProcessThatOutlastsSigtermIsNamedAndItsButtonKillsIt)
 }
 
 // A listener run by a service of a real systemd user manager, fenced into a cgroup of its own.
-TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
+TEST_F(PortsScreen, AServicesListenerNamesItsServiceWhichTheMenuStops)
 {
     if (const auto reason = SystemdSandbox::unavailableReason())
         GTEST_SKIP() << reason->toStdString();
@@ -1115,41 +1090,37 @@ TEST(PortsScreenScan, AServicesListenerNamesItsServiceWhichTheMenuStops)
     ASSERT_EQ(started.status, 0) << started.stdErr.toStdString();
     SystemdServices::testing::setUserManager(sandbox.cgroupPath(), sandbox.busAddress());
 
-    PortsView view;
-    view.resize(1100, 600);
-    view.show();
+    showMachine();
     // The helper's own row: other processes may listen on the same port at other addresses.
-    auto rowOf = [&]() {
-        for (int row = 0; row < view.model().rowCount(); ++row) {
-            const ServicePort& record = view.model().record(row);
-            if (record.port == port && record.command == "stores_helper")
+    auto helperRow = [&] {
+        for (int row = 0; row < model().rowCount(); ++row) {
+            if (model().record(row).port == port && model().record(row).command == "stores_helper")
                 return row;
         }
         return -1;
     };
-    ASSERT_TRUE(refreshUntil(view, [&] { return rowOf() >= 0; }));
-    const ServicePort listed = view.model().record(rowOf());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return helperRow() >= 0; }, 20000));
+    const ServicePort listed = model().record(helperRow());
     ASSERT_TRUE(listed.service);
     EXPECT_EQ(listed.service->name, "listener.service");
     EXPECT_EQ(listed.service->manager, ServiceUnit::Manager::user);
     EXPECT_TRUE(listed.service->restarts);
-    EXPECT_TRUE(view.model()
-                    .index(rowOf(), Column::application)
+    EXPECT_TRUE(model()
+                    .index(helperRow(), Column::application)
                     .data(Qt::ToolTipRole)
                     .toString()
                     .endsWith("\nsystemd 服务：listener.service"));
 
-    view.table().scrollTo(view.model().index(rowOf(), 0));
-    const QPoint at = view.table().visualRect(view.model().index(rowOf(), Column::port)).center();
+    table().scrollTo(model().index(helperRow(), 0));
     onMenu([&](QMenu* menu) { clickAction(menu, "停止服务 listener.service"); });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.table().viewport()->mapToGlobal(at));
-    QApplication::sendEvent(view.table().viewport(), &event);
+    rightClickRow(helperRow());
     expectNoPendingHands();
-    EXPECT_TRUE(refreshUntil(view, [&] { return rowOf() < 0; }));
-    EXPECT_FALSE(view.store().lastError().has_value()) << view.store().lastError()->toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return helperRow() < 0; }, 20000));
+    EXPECT_FALSE(view->store().lastError().has_value()) << view->store().lastError()->toStdString();
     EXPECT_EQ(sandbox.systemctl({"is-active", "listener.service"}).stdOut.trimmed(), "inactive");
     EXPECT_TRUE(sandbox.tookOnlyItsOwnProcesses());
     SystemdServices::testing::setUserManager(sandbox.cgroupPath(), {});
+    view.reset();
 }
 
 } // namespace
