@@ -30,10 +30,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <functional>
@@ -57,34 +54,6 @@ ServicePort record(qint64 port, const QString& command, qint32 pid = 999999,
     p.appName = std::move(appName);
     p.workingDir = std::move(workingDir);
     return p;
-}
-
-// A TCP socket listening on loopback at this port (0: any free one): {descriptor, port}, the
-// descriptor -1 when the port is taken.
-std::pair<int, qint64> listenOn(quint16 port = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
-        return {-1, 0};
-    }
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return {fd, ntohs(address.sin_port)};
-}
-
-// A listener on a free port below this one, so that its row comes before that port's.
-std::pair<int, qint64> listenBelow(qint64 port)
-{
-    for (qint64 below = port - 1; below > port - 500 && below > 1024; --below) {
-        if (const auto listener = listenOn(static_cast<quint16>(below)); listener.first >= 0)
-            return listener;
-    }
-    return {-1, 0};
 }
 
 // Waiting hands: each runs its action on the next popup menu or message box once it is open.
@@ -208,6 +177,7 @@ QSet<qint64> selectedPortsOf(QTableView& table)
 class PortsScreen : public ::testing::Test {
 protected:
     QList<ServicePort> scanned;
+    TestSockets sockets;
     std::unique_ptr<PortsView> view;
 
     void SetUp() override
@@ -299,6 +269,19 @@ protected:
     }
     QString status() { return view->findChild<QLabel*>("statusText")->text(); }
     ErrorBanner* banner() { return view->findChild<ErrorBanner*>("errorBanner"); }
+
+    // A loopback listener: {descriptor, port}.
+    std::pair<int, qint64> listener() { return sockets.open(AF_INET, SOCK_STREAM, true); }
+    // One on a free port below this one, so that its row comes before that port's.
+    std::pair<int, qint64> listenBelow(qint64 port)
+    {
+        for (qint64 below = port - 1; below > port - 500 && below > 1024; --below) {
+            if (const auto [fd, bound] = sockets.open(AF_INET, SOCK_STREAM, true, int(below));
+                bound)
+                return {fd, bound};
+        }
+        return {-1, 0};
+    }
 
     // A screen of this machine's listeners, which follows the machine by itself.
     void showMachine()
@@ -936,7 +919,7 @@ TEST_F(PortsScreen, ListenersComeAndGoWithNoClickWhileSelectionAndScrollHold)
 {
     std::vector<std::pair<int, qint64>> own;
     for (int i = 0; i < 40; ++i)
-        own.push_back(listenOn());
+        own.push_back(listener());
     std::sort(own.begin(), own.end(), [](auto& a, auto& b) { return a.second < b.second; });
     const qint32 self = static_cast<qint32>(::getpid());
     showMachine();
@@ -956,31 +939,27 @@ TEST_F(PortsScreen, ListenersComeAndGoWithNoClickWhileSelectionAndScrollHold)
     const auto [fd, port] = listenBelow(top);
     ASSERT_GE(fd, 0);
     Sleeper newcomer(fd);
-    ::close(fd);
+    sockets.close(fd);
     ASSERT_TRUE(waitForRow(port, newcomer.pid));
     holds();
     EXPECT_TRUE(model().index(rowOf(port, newcomer.pid), 0).data(Qt::BackgroundRole).isValid());
 
-    ::close(own[5].first);
+    sockets.close(own[5].first);
     ASSERT_TRUE(waitForRow(own[5].second, self, false));
     holds();
     EXPECT_EQ(loading.count(), 0);
-    for (std::size_t i = 0; i < own.size(); ++i) {
-        if (i != 5)
-            ::close(own[i].first);
-    }
 }
 
 // A menu and a confirmation left open while the screen follows the machine act on the process
 // they named, wherever its row has gone meanwhile; the row goes once the process has ended.
 TEST_F(PortsScreen, AConfirmationOpenAcrossAutomaticRefreshesTerminatesWhatItNamed)
 {
-    const auto [targetFd, targetPort] = listenOn();
-    const auto [otherFd, otherPort] = listenOn();
+    const auto [targetFd, targetPort] = listener();
+    const auto [otherFd, otherPort] = listener();
     Sleeper target(targetFd);
     Sleeper bystander(otherFd);
-    ::close(targetFd);
-    ::close(otherFd);
+    sockets.close(targetFd);
+    sockets.close(otherFd);
     showMachine();
     ASSERT_TRUE(waitForRow(targetPort, target.pid));
     ASSERT_TRUE(waitForRow(otherPort, bystander.pid));
@@ -1002,7 +981,7 @@ TEST_F(PortsScreen, AConfirmationOpenAcrossAutomaticRefreshesTerminatesWhatItNam
         // A listener arrives whose row goes before the named one.
         const auto [fd, port] = listenBelow(targetPort);
         newcomer = std::make_unique<Sleeper>(fd);
-        ::close(fd);
+        sockets.close(fd);
         newPort = port;
         EXPECT_TRUE(waitForRow(port, newcomer->pid));
         EXPECT_TRUE(waitForScans(1));
@@ -1025,12 +1004,12 @@ TEST_F(PortsScreen, AConfirmationOpenAcrossAutomaticRefreshesTerminatesWhatItNam
 // goes by itself when its process ends, and the banner once none is left.
 TEST_F(PortsScreen, AProcessThatOutlastsSigtermIsNamedAndItsButtonKillsIt)
 {
-    const auto [firstFd, firstPort] = listenOn();
-    const auto [secondFd, secondPort] = listenOn();
+    const auto [firstFd, firstPort] = listener();
+    const auto [secondFd, secondPort] = listener();
     Sleeper first(firstFd, Sleeper::Term::ignored);
     Sleeper second(secondFd, Sleeper::Term::ignored);
-    ::close(firstFd);
-    ::close(secondFd);
+    sockets.close(firstFd);
+    sockets.close(secondFd);
     showMachine();
     ASSERT_TRUE(waitForRow(firstPort, first.pid));
     ASSERT_TRUE(waitForRow(secondPort, second.pid));
