@@ -21,11 +21,7 @@
 namespace {
 
 // The test program's own configuration folder (TestSupport), never the user's.
-QString configHome()
-{
-    return testConfigHome();
-}
-const bool configHomeReady = !configHome().isEmpty();
+const bool configHomeReady = !testConfigHome().isEmpty();
 
 class SettingsScreen : public ::testing::Test {
 protected:
@@ -35,7 +31,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(configHomeReady);
-        QDir(configHome() + "/Kestrow").removeRecursively();
+        QDir(testConfigHome() + "/Kestrow").removeRecursively();
         settings = AppSettings::createForTesting();
         view = std::make_unique<SettingsView>(*settings);
         view->resize(900, 600);

@@ -138,9 +138,9 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
 
     // Deep XML decodes without exhausting the stack; a binary list with more objects than any
     // definition holds is not decoded (its cost grows with the square of its depth).
-    LaunchdFolders folders;
+    FakeLaunchd folders;
     const int depth = 270000;
-    writeFile(folders.file(1, "d.plist"), "<plist><dict><key>Label</key><string>deep</string>"
+    writeFile(folders.file(0, "d.plist"), "<plist><dict><key>Label</key><string>deep</string>"
                                           "<key>x</key>" +
                                               QByteArray("<array>").repeated(depth) +
                                               QByteArray("</array>").repeated(depth) +
@@ -156,42 +156,42 @@ TEST(JobsDefinitions, OnlyBoundedRegularFilesAreRead)
 
 TEST(JobsDefinitions, FolderPrecedenceAndProgramLine)
 {
-    LaunchdFolders f;
+    FakeLaunchd f;
     const QVariantList args{"/bin/sh", "-c", "echo hi"};
     // Declared labels: the later folder wins, and within a folder the later name.
-    writePlist(f.file(1, "one.plist"), {{"Label", "x"}});
-    writePlist(f.file(2, "two.plist"),
+    writePlist(f.file(0, "one.plist"), {{"Label", "x"}});
+    writePlist(f.file(1, "two.plist"),
                {{"Label", "x"}, {"ProgramArguments", args}, {"Program", "/bin/p"}}, Format::binary);
-    writePlist(f.file(5, "a.plist"), {{"Label", "w"}});
+    writePlist(f.file(4, "a.plist"), {{"Label", "w"}});
     writePlist(
-        f.file(5, "b.plist"),
+        f.file(4, "b.plist"),
         {{"Label", "w"}, {"ProgramArguments", QVariantList{"/bin/w", 3}}, {"Program", "/p"}});
     // A file without a label only fills a free key ...
-    writePlist(f.file(1, "first.plist"),
+    writePlist(f.file(0, "first.plist"),
                {{"Label", "y"}, {"Program", "/y"}, {"StartInterval", 60}});
-    writePlist(f.file(3, "y.plist"), {{"Program", "/bin/other"}});
+    writePlist(f.file(2, "y.plist"), {{"Program", "/bin/other"}});
     // ... and gives way to a later declared label.
-    writePlist(f.file(1, "z.plist"), {{"Program", "/bin/z"}});
-    writePlist(f.file(3, "declares-z.plist"),
+    writePlist(f.file(0, "z.plist"), {{"Program", "/bin/z"}});
+    writePlist(f.file(2, "declares-z.plist"),
                {{"Label", "z"}, {"ProgramArguments", QVariantList()}});
     // Unreadable, undecodable or wrongly typed entries still stand for their stem.
-    writeFile(f.file(4, "junk.plist"), "not a property list");
-    writePlist(f.file(4, "num.plist"), {{"Label", 5}, {"Program", args}});
-    QDir().mkpath(f.file(4, "folder.plist"));
-    writeFile(f.file(5, ".plist"), {});
-    writeFile(f.file(5, "ignored.PLIST"), {});
+    writeFile(f.file(3, "junk.plist"), "not a property list");
+    writePlist(f.file(3, "num.plist"), {{"Label", 5}, {"Program", args}});
+    QDir().mkpath(f.file(3, "folder.plist"));
+    writeFile(f.file(4, ".plist"), {});
+    writeFile(f.file(4, "ignored.PLIST"), {});
 
     EXPECT_EQ(discoverPlistPaths(),
               (QHash<QString, PlistInfo>{
-                  {"x", {f.file(2, "two.plist"), "/bin/sh -c echo hi", {}, {}}},
-                  {"w", {f.file(5, "b.plist"), "/p", {}, {}}},
-                  {"y", {f.file(1, "first.plist"), "/y", "每隔 1 分钟", {}}},
-                  {"z", {f.file(3, "declares-z.plist"), {}, {}, {}}},
-                  {"junk", {f.file(4, "junk.plist"), {}, {}, {}}},
-                  {"num", {f.file(4, "num.plist"), {}, {}, {}}},
-                  {"folder", {f.file(4, "folder.plist"), {}, {}, {}}},
-                  {"", {f.file(5, ".plist"), {}, {}, {}}},
+                  {"x", {f.file(1, "two.plist"), "/bin/sh -c echo hi", {}, {}}},
+                  {"w", {f.file(4, "b.plist"), "/p", {}, {}}},
+                  {"y", {f.file(0, "first.plist"), "/y", "每隔 1 分钟", {}}},
+                  {"z", {f.file(2, "declares-z.plist"), {}, {}, {}}},
+                  {"junk", {f.file(3, "junk.plist"), {}, {}, {}}},
+                  {"num", {f.file(3, "num.plist"), {}, {}, {}}},
+                  {"folder", {f.file(3, "folder.plist"), {}, {}, {}}},
+                  {"", {f.file(4, ".plist"), {}, {}, {}}},
               }));
-    Platform::testing::setLaunchdFolders(QStringList{f.root.filePath("missing"), f.folders[0]});
+    Platform::testing::setLaunchdFolders(QStringList{f.folders()[0] + "/missing", f.folders()[0]});
     EXPECT_EQ(discoverPlistPaths().value("z").program, "/bin/z");
 }

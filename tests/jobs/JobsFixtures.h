@@ -1,8 +1,9 @@
 #pragma once
 
-// Real property-list files written through libplist, five temporary launchd folders, and a fake
-// `launchctl` that records its arguments.
+// Real property-list files written through libplist; the launchd folders and launchctl are
+// FakeLaunchd's.
 
+#include "FakeLaunchd.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -69,61 +70,5 @@ inline void writePlist(const QString& path, const QVariantMap& content, Format f
 {
     writeFile(path, plistBytes(content, format));
 }
-
-// Five launchd folders laid out as on a Mac, in the order in which they are read.
-struct LaunchdFolders {
-    LaunchdFolders()
-    {
-        for (const char* folder :
-             {"Users/dev/Library/LaunchAgents", "Library/LaunchAgents", "Library/LaunchDaemons",
-              "System/Library/LaunchAgents", "System/Library/LaunchDaemons"}) {
-            folders.append(root.filePath(QString::fromLatin1(folder)));
-            QDir().mkpath(folders.last());
-        }
-        Platform::testing::setLaunchdFolders(folders);
-    }
-    ~LaunchdFolders() { Platform::testing::setLaunchdFolders(std::nullopt); }
-    QString file(int folder, const QString& name) const
-    {
-        return folders[folder - 1] + u'/' + name;
-    }
-
-    QTemporaryDir root;
-    QStringList folders;
-};
-
-// A `launchctl` that logs each call as "[arg][arg]..." and answers each sub-command with the
-// status, standard output and standard error set for it (status 0 and no output by default).
-struct FakeLaunchctl {
-    FakeLaunchctl()
-    {
-        const QString script = "#!/bin/sh\nd='" + dir.path() + "'\n" + R"sh(
-for a in "$@"; do printf '[%s]' "$a"; done >> "$d/calls.log"; echo >> "$d/calls.log"
-cat "$d/$1.out" 2>/dev/null; cat "$d/$1.err" >&2 2>/dev/null
-exit "$(cat "$d/$1.status" 2>/dev/null || echo 0)")sh";
-        writeFile(dir.filePath("launchctl"), script.toUtf8());
-        QFile::setPermissions(dir.filePath("launchctl"), QFile::ReadOwner | QFile::ExeOwner);
-        Platform::testing::setLaunchctlPath(dir.filePath("launchctl"));
-    }
-    ~FakeLaunchctl() { Platform::testing::setLaunchctlPath(std::nullopt); }
-
-    void answer(const QString& subCommand, int status, const QByteArray& err = {}) const
-    {
-        writeFile(dir.filePath(subCommand + ".status"), QByteArray::number(status));
-        writeFile(dir.filePath(subCommand + ".out"), "on stdout");
-        writeFile(dir.filePath(subCommand + ".err"), err);
-    }
-    void table(const QByteArray& out) const { writeFile(dir.filePath("list.out"), out); }
-
-    QStringList calls() const
-    {
-        QFile log(dir.filePath("calls.log"));
-        return log.open(QIODevice::ReadOnly)
-                   ? QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts)
-                   : QStringList();
-    }
-
-    QTemporaryDir dir;
-};
 
 } // namespace jobs_test

@@ -220,34 +220,33 @@ TEST(JobsStoreRefresh, ListsOnceAtATimeAndQuietlyAfterAChange)
     EXPECT_EQ(s.second->lists, 4);
 }
 
+// The screen shows an action under way and keeps the failure without reloading; here, what no
+// click can reach.
 TEST(JobsStoreActions, RunOneAtATimePerJobOnAWorker)
 {
     TwoSources s;
     // A label that would turn the banner's text around is shown escaped.
-    s.second->listing = [&] {
-        return listed({job(QStringLiteral("evil\u202Etxt.timer")), job("b")});
-    };
+    s.second->listing = [&] { return listed({job(QStringLiteral("evil\u202Etxt.timer"))}); };
     ASSERT_TRUE(s.refreshed());
-    const int listings = s.second->lists;
 
     Gate gate;
     std::atomic<QThread*> actedOn = nullptr;
+    std::atomic<int> acted = 0;
     s.second->act = [&](const Job&, JobAction) {
+        ++acted;
         actedOn = QThread::currentThread();
         gate.wait();
         return JobSource::ActionResult{false, QStringLiteral("Access denied")};
     };
     const Job target = s.store->jobs().constFirst();
     s.store->perform(target, JobAction::start);
-    EXPECT_EQ(s.store->runningAction(target.identity), JobAction::start);
-    EXPECT_FALSE(s.store->runningAction(s.store->jobs().at(1).identity));
     s.store->perform(target, JobAction::stop); // ignored while the first runs
     gate.open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !s.store->runningAction(target.identity); }, 5000));
+    settleBackgroundWork();
+    EXPECT_EQ(acted, 1);
     EXPECT_NE(actedOn.load(), QThread::currentThread());
     EXPECT_EQ(s.store->lastError(), "[evil\\u202Etxt.timer] Access denied");
-    settleBackgroundWork();
-    EXPECT_EQ(s.second->lists, listings) << "a failure does not reload";
 }
 
 // A store that goes while an action still runs leaves the action to end on its own; the source

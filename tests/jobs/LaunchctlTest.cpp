@@ -8,15 +8,14 @@ using namespace jobs_test;
 // What the screen shows of a listing is met there; here, the rows it hides and the failures.
 TEST(JobsListing, SourceGivesNeutralRecordsAndSaysWhenTheToolFails)
 {
-    LaunchdFolders folders;
-    FakeLaunchctl launchctl;
-    writePlist(folders.file(5, "p.plist"),
+    FakeLaunchd launchctl;
+    writePlist(launchctl.file(4, "p.plist"),
                {{"Label", "com.apple.periodic"}, {"StartInterval", 60}});
-    launchctl.table("PID\tStatus\tLabel\n42\t0\tcom.apple.periodic\n-\t0\tloaded.without.file\n");
+    launchctl.setTable({{"42", "0", "com.apple.periodic"}, {"-", "0", "loaded.without.file"}});
 
     LaunchdSource source;
     const JobSource::Listing listing = source.list();
-    EXPECT_EQ(launchctl.calls(), QStringList{"[list]"});
+    EXPECT_EQ(launchctl.calls(), QStringList{"list"});
     ASSERT_TRUE(listing.present);
     EXPECT_FALSE(listing.error);
     ASSERT_EQ(listing.jobs.size(), 2);
@@ -46,7 +45,7 @@ TEST(JobsListing, SourceGivesNeutralRecordsAndSaysWhenTheToolFails)
     EXPECT_EQ(source.list().error, "launchctl list：退出码 5");
 
     // Where there is no launchctl, there is no launchd to list.
-    Platform::testing::setLaunchctlPath(launchctl.dir.filePath("missing"));
+    Platform::testing::setLaunchctlPath(launchctl.folders()[0] + "/launchctl");
     const JobSource::Listing absent = source.list();
     EXPECT_FALSE(absent.present);
     EXPECT_FALSE(absent.error);
@@ -57,10 +56,10 @@ TEST(JobsListing, SourceGivesNeutralRecordsAndSaysWhenTheToolFails)
 TEST(JobsActions, SubCommandsFallbacksAndMessages)
 {
     const QString uid = QString::number(Platform::realUserId());
-    const QString service = "[gui/" + uid + "/com.x.job]";
+    const QString service = " gui/" + uid + "/com.x.job";
     const QString path = "/Library/LaunchDaemons/j.plist";
     const QString denied = "操作失败（可能需要管理员权限）。";
-    const QStringList startCalls{"[kickstart]" + service, "[start][com.x.job]"};
+    const QStringList startCalls{"kickstart" + service, "start com.x.job"};
 
     struct Case {
         JobAction action;
@@ -81,18 +80,18 @@ TEST(JobsActions, SubCommandsFallbacksAndMessages)
         {start, true, "kickstart", "start", 3, "", 1, "\t no job\r\n", startCalls, {false, "no job"}},
         {start, true, "kickstart", "start", 3, " \n\u3000", 1, "second", startCalls, {false, denied}},
         {start, true, "kickstart", "start", 3, "first", 0, "", startCalls, {true, ""}},
-        {stop, true, "kill", "stop", 5, "", 1, "", {"[kill][SIGTERM]" + service, "[stop][com.x.job]"}, {false, denied}},
-        {load, true, "bootstrap", "load", 5, "E: 5\n", 1, "", {"[bootstrap][gui/" + uid + "][" + path + "]", "[load][" + path + "]"}, {false, "E: 5"}},
+        {stop, true, "kill", "stop", 5, "", 1, "", {"kill SIGTERM" + service, "stop com.x.job"}, {false, denied}},
+        {load, true, "bootstrap", "load", 5, "E: 5\n", 1, "", {"bootstrap gui/" + uid + " " + path, "load " + path}, {false, "E: 5"}},
         {load, false, "bootstrap", "load", 0, "", 0, "", {}, {false, "找不到该任务的 .plist 文件，无法加载。"}},
-        {unload, true, "bootout", "unload", 5, "", 0, "", {"[bootout]" + service, "[unload][" + path + "]"}, {true, ""}},
-        {unload, false, "bootout", "unload", 5, "failed: 5\n", 0, "", {"[bootout]" + service}, {false, "failed: 5"}},
+        {unload, true, "bootout", "unload", 5, "", 0, "", {"bootout" + service, "unload " + path}, {true, ""}},
+        {unload, false, "bootout", "unload", 5, "failed: 5\n", 0, "", {"bootout" + service}, {false, "failed: 5"}},
     };
     // clang-format on
     LaunchdSource source;
     Job job;
     job.identity = {JobSourceKind::launchd, JobScope::user, "com.x.job"};
     for (const Case& c : cases) {
-        FakeLaunchctl fake;
+        FakeLaunchd fake;
         fake.answer(c.first, c.firstStatus, c.firstErr);
         fake.answer(c.fallback, c.fallbackStatus, c.fallbackErr);
         job.definitionPath = c.hasPath ? std::optional(path) : std::nullopt;

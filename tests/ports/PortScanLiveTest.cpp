@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <list>
 #include <set>
 #include <tuple>
 
@@ -22,7 +23,6 @@
 #include <linux/sched.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -69,22 +69,6 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Starts /bin/sleep in a directory given by its bytes, holding a copy of the given socket.
-pid_t sleeperIn(const QByteArray& directory, int socket)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
-    posix_spawn_file_actions_adddup2(&actions, socket, 9); // the copy is not close-on-exec
-    char path[] = "/bin/sleep", seconds[] = "60";
-    char* argv[] = {path, seconds, nullptr};
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, path, &actions, nullptr, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // /bin/sleep holding a copy of `socket` at descriptor 9, started with this very pid (root only,
 // and only once no process has it); -1 when that is not possible.
 pid_t sleeperWithPid(pid_t pid, int socket)
@@ -96,24 +80,12 @@ pid_t sleeperWithPid(pid_t pid, int socket)
     const long child = ::syscall(SYS_clone3, &args, sizeof args);
     if (child == 0) {
         ::dup2(socket, 9);
-        char path[] = "/bin/sleep", seconds[] = "60";
+        char path[] = "/bin/sleep", seconds[] = "120";
         char* argv[] = {path, seconds, nullptr};
         ::execve(path, argv, environ);
         ::_exit(127);
     }
     return static_cast<pid_t>(child);
-}
-
-bool runsSleep(pid_t pid)
-{
-    return QTest::qWaitFor(
-        [&] { return readAll(QStringLiteral("/proc/%1/comm").arg(pid)) == "sleep\n"; });
-}
-
-void end(pid_t pid)
-{
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
 }
 
 // What a scan tells of these processes' listeners, ids aside.
@@ -167,9 +139,9 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
     expectAsWhole("a new listener in a process seen before");
 
     beforeChange();
-    const pid_t heir = sleeperIn(".", held);
-    ASSERT_TRUE(runsSleep(heir));
-    pids.insert(heir);
+    auto heir = std::make_unique<Sleeper>(held);
+    ASSERT_TRUE(runsSleep(heir->pid));
+    pids.insert(heir->pid);
     expectAsWhole("a new process that inherited a socket");
 
     // As a daemon's parent does, the only holder of a socket closes it once a new process has it.
@@ -177,20 +149,20 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
     ASSERT_GT(handedPort, 0);
     inventory.followUp();
     beforeChange();
-    const pid_t keeper = sleeperIn(".", handed);
-    ASSERT_TRUE(runsSleep(keeper));
-    pids.insert(keeper);
+    Sleeper keeper(handed);
+    ASSERT_TRUE(runsSleep(keeper.pid));
+    pids.insert(keeper.pid);
     ::close(handed);
     std::erase(sockets.fds, handed);
     expectAsWhole("a new process that inherited a socket its only holder closed");
-    end(keeper);
+    keeper.end();
 
     // The descriptor that held the new listener now holds another socket, while the heir keeps
     // holding the first.
     beforeChange();
-    const pid_t second = sleeperIn(".", fresh);
-    ASSERT_TRUE(runsSleep(second));
-    pids.insert(second);
+    Sleeper second(fresh);
+    ASSERT_TRUE(runsSleep(second.pid));
+    pids.insert(second.pid);
     expectAsWhole("a second heir");
     beforeChange();
     const auto [other, otherPort] = sockets.open(AF_INET, SOCK_STREAM, true);
@@ -200,25 +172,27 @@ TEST(PortScanLive, AFollowUpFindsWhatAWholeScanFinds)
 
     // The only holder of a socket hands it over to a process seen before, then ends.
     beforeChange();
-    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, second, 0));
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, second.pid, 0));
     const int lent = static_cast<int>(::syscall(SYS_pidfd_getfd, handle, 9, 0));
     ::close(handle);
     ASSERT_GE(lent, 0) << std::strerror(errno);
     sockets.fds.push_back(lent);
-    end(second);
+    second.end();
     expectAsWhole("a socket that lost its holder");
 
     // The heir ends and a new process is given its pid, holding the same socket at the same
     // descriptor: only its start time tells them apart.
     beforeChange();
-    end(heir);
+    const qint32 heirPid = heir->pid;
+    heir.reset();
     QTest::qWait(50);
-    const pid_t successor = sleeperWithPid(heir, held);
-    if (successor != heir)
+    const pid_t successor = sleeperWithPid(heirPid, held);
+    if (successor != heirPid)
         GTEST_SKIP() << "cannot choose a pid here: " << std::strerror(errno);
     ASSERT_TRUE(runsSleep(successor));
     expectAsWhole("a process given the pid of one that ended");
-    end(successor);
+    ::kill(successor, SIGKILL);
+    ::waitpid(successor, nullptr, 0);
 }
 
 TEST(PortScanLive, ListsListenersWithTheirProcessButNoConnectedSockets)
@@ -300,17 +274,11 @@ TEST(PortScanLive, EveryProcessHoldingAnInheritedSocketHasItsRowAndItsOwnDirecto
         {"中文 目录", "中文 目录"},
         {"bad\xff\xfe", "bad\\xFF\\xFE"},
         {"ev\xe2\x80\xaename\tx", QString::fromUtf8("ev\xe2\x80\xaename\tx")}};
-    std::vector<pid_t> children;
+    std::list<Sleeper> children;
     for (const auto& [name, shown] : folders) {
         const QByteArray path = base + '/' + name;
         ASSERT_EQ(::mkdir(path.constData(), 0700), 0);
-        children.push_back(sleeperIn(path, shared));
-        ASSERT_GT(children.back(), 0);
-    }
-    // Spawned children run their program once their name is sleep.
-    for (const pid_t child : children) {
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return readAll(QStringLiteral("/proc/%1/comm").arg(child)) == "sleep\n"; }));
+        ASSERT_TRUE(runsSleep(children.emplace_back(shared, Sleeper::Term::ends, path).pid));
     }
     ListenerInventory inventory;
     const auto ports = inventory.scan().value_or(PortScanner::ScanResult{}).ports;
@@ -319,22 +287,19 @@ TEST(PortScanLive, EveryProcessHoldingAnInheritedSocketHasItsRowAndItsOwnDirecto
     ASSERT_EQ(::fstat(shared, &socketFile), 0);
     const auto holders = inventory.holders().value(socketFile.st_ino);
     EXPECT_TRUE(holders.contains(Platform::SocketHolder{self, shared}));
-    for (const pid_t child : children) {
-        EXPECT_TRUE(holders.contains(Platform::SocketHolder{child, 9}));
-        EXPECT_EQ(Platform::socketInode({child, 9}), socketFile.st_ino);
-        EXPECT_EQ(inventory.processes().value(child).arguments,
-                  (QByteArrayList{"/bin/sleep", "60"}));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        EXPECT_EQ(Platform::socketInode({child, 9}), std::nullopt);
-    }
-
     EXPECT_TRUE(find(ports, self, port, "TCP"));
-    for (size_t i = 0; i < folders.size(); ++i) {
-        const auto record = find(ports, children[i], port, "TCP");
+    auto child = children.begin();
+    for (size_t i = 0; i < folders.size(); ++i, ++child) {
+        EXPECT_TRUE(holders.contains(Platform::SocketHolder{child->pid, 9}));
+        EXPECT_EQ(Platform::socketInode({child->pid, 9}), socketFile.st_ino);
+        EXPECT_EQ(inventory.processes().value(child->pid).arguments,
+                  (QByteArrayList{"/bin/sleep", "120"}));
+        const auto record = find(ports, child->pid, port, "TCP");
+        child->end();
+        EXPECT_EQ(Platform::socketInode({child->pid, 9}), std::nullopt);
         ASSERT_TRUE(record) << folders[i].first.toStdString();
         EXPECT_EQ(record->command, "sleep");
-        EXPECT_EQ(record->commandLine, "/bin/sleep 60");
+        EXPECT_EQ(record->commandLine, "/bin/sleep 120");
         EXPECT_EQ(record->workingDir, QString::fromUtf8(base) + '/' + folders[i].second);
         // The directory is opened by its real bytes, which only the undecodable one carries.
         EXPECT_EQ(record->workingDirPath(), base + '/' + folders[i].first);

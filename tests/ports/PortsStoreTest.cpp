@@ -1,4 +1,3 @@
-#include "AppSettings.h"
 #include "PortScanner.h"
 #include "Stores.h"
 #include "TestSupport.h"
@@ -6,7 +5,6 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -75,36 +73,6 @@ TEST(PortsStoreRefresh, AStoreDestroyedWhileItScansDropsTheResult)
     const HelperRun run = runHelper({QStringLiteral("exit-mid-scan")});
     EXPECT_FALSE(run.crashed);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-}
-
-// The screen tests follow a termination to its row's end; here, what a kill says of itself.
-TEST(PortsStoreKill, AKillClearsTheErrorAndRescansOrSaysWhyAndDoesNot)
-{
-    QProcess child;
-    child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
-    ASSERT_TRUE(child.waitForStarted());
-    ServicePort listed = record(8080, "sleep");
-    listed.pid = static_cast<qint32>(child.processId());
-    listed.startTime = Platform::processStartTime(listed.pid);
-
-    PortsStore store;
-    store.setScannerForTesting([] { return QList<ServicePort>(); });
-    store.setLastError(QStringLiteral("earlier failure"));
-    store.kill(listed, false);
-    EXPECT_EQ(store.lastError(), std::nullopt);
-    EXPECT_TRUE(store.isLoading());
-    ASSERT_TRUE(waitUntilIdle(store));
-    // The store's event loop may already have seen the child end.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return child.state() == QProcess::NotRunning; }, 10000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(child.exitCode(), SIGTERM);
-
-    // Once the process is gone, a kill fails, says so and starts no scan.
-    QSignalSpy loading(&store, &PortsStore::isLoadingChanged);
-    store.kill(listed, true);
-    EXPECT_EQ(store.lastError(), QStringLiteral("进程不存在（可能已退出）。"));
-    EXPECT_FALSE(store.isLoading());
-    EXPECT_EQ(loading.count(), 0);
 }
 
 // Run by an unprivileged child, so that a process of another user (this one) cannot be signalled.
@@ -217,23 +185,6 @@ TEST(PortsStoreFilter, SearchesNamesPortsCommandsAddressesAndDirectories)
         store.setFilter(c.filter);
         EXPECT_EQ(portsOf(store.filtered()), c.expected) << c.filter.toStdString();
     }
-}
-
-TEST(PortsStoreFilter, CommonOnlyKeepsThePortsOfTheCommonList)
-{
-    PortsStore store;
-    store.setPorts({record(80, "nginx"), record(5432, "postgres"), record(6379, "redis")});
-    store.setCommonOnly(true);
-
-    AppSettings::shared().setCommonPorts({});
-    EXPECT_TRUE(store.filtered().isEmpty());
-    AppSettings::shared().setCommonPorts({{6379, ""}, {80, ""}});
-    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{80, 6379}));
-    store.setFilter(QStringLiteral("RED"));
-    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{6379}));
-    AppSettings::shared().setCommonPorts(AppSettings::defaultPorts());
-    store.setFilter(QString());
-    EXPECT_EQ(portsOf(store.filtered()), (QList<qint64>{5432, 6379}));
 }
 
 } // namespace

@@ -54,15 +54,6 @@ protected:
     void SetUp() override { store(QVariant()); }
 };
 
-TEST_F(AppSettingsTest, FirstRunShowsTheDefaultsUnsortedAndStoresNothing)
-{
-    const auto fresh = AppSettings::createForTesting();
-    EXPECT_EQ(portsOf(fresh->commonPorts()),
-              (QList<qint64>{3000, 3001, 4200, 5000, 5173, 5174, 8000, 8080, 8888, 9000, 4000, 1313,
-                             19000, 5432, 3306, 6379, 27017}));
-    EXPECT_FALSE(stored().isValid());
-}
-
 TEST_F(AppSettingsTest, AddSkipsListedPortsOtherwiseStoresTheAppendedThenTheSortedList)
 {
     const auto settingsObject = AppSettings::createForTesting();

@@ -17,6 +17,13 @@ struct TestSockets {
             ::close(fd);
     }
 
+    // Closes one of them before the test ends.
+    void close(int fd)
+    {
+        std::erase(fds, fd);
+        ::close(fd);
+    }
+
     // A socket bound to `port` (0: an ephemeral one) of the loopback or the any-address; TCP ones
     // listen. Returns {fd, port}; port 0 when that failed (no IPv6, for one).
     std::pair<int, int> open(int domain, int type, bool loopback, int port = 0, bool v6only = false)

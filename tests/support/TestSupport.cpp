@@ -9,7 +9,14 @@
 #include <QThreadPool>
 
 #include <QTemporaryDir>
+
 #include <algorithm>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace {
 
@@ -93,4 +100,52 @@ bool processAlive(qint32 pid)
     // The state follows the command in parentheses.
     const QByteArray line = stat.readAll();
     return !line.mid(line.lastIndexOf(')') + 2, 1).startsWith('Z');
+}
+
+Sleeper::Sleeper(int fd, Term term, const QByteArray& directory)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!directory.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
+    if (fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, fd, 9); // the copy is not close-on-exec
+    char sleep[] = "/bin/sleep", seconds[] = "120";
+    char* plain[] = {sleep, seconds, nullptr};
+    // An ignored signal stays ignored across exec.
+    char shell[] = "/bin/sh", command[] = "-c", script[] = "trap '' TERM; exec /bin/sleep 120";
+    char* ignoring[] = {shell, command, script, nullptr};
+    pid_t spawned = -1;
+    const bool ends = term == Term::ends;
+    if (posix_spawn(&spawned, ends ? sleep : shell, &actions, nullptr, ends ? plain : ignoring,
+                    environ) == 0)
+        pid = spawned;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+bool Sleeper::ended()
+{
+    int status = 0;
+    if (!m_reaped && pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
+        m_reaped = true;
+        signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    return m_reaped;
+}
+
+bool runsSleep(qint32 pid)
+{
+    return QTest::qWaitFor([&] {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        return comm.open(QIODevice::ReadOnly) && comm.readAll() == "sleep\n";
+    });
+}
+
+void Sleeper::end()
+{
+    if (pid > 0 && !m_reaped) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        m_reaped = true;
+    }
 }

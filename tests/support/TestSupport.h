@@ -59,6 +59,31 @@ public slots:
 // The process exists and has not ended (a zombie has ended).
 bool processAlive(qint32 pid);
 
+// Waits until the process runs /bin/sleep (a child spawned a moment ago may not yet).
+bool runsSleep(qint32 pid);
+
+// A /bin/sleep child of the test, holding a copy of `fd` as its descriptor 9 when given one and
+// started in `directory` when given one; with Term::ignored it outlasts SIGTERM. Killed and
+// reaped at the end of its scope unless it has ended before.
+struct Sleeper {
+    enum class Term { ends, ignored };
+    explicit Sleeper(int fd = -1, Term term = Term::ends, const QByteArray& directory = {});
+    ~Sleeper() { end(); }
+    Sleeper(const Sleeper&) = delete;
+    Sleeper& operator=(const Sleeper&) = delete;
+
+    // True once it has ended (it is reaped then, and `signal` says what ended it).
+    bool ended();
+    // Kills and reaps it now.
+    void end();
+
+    qint32 pid = -1;
+    int signal = 0;
+
+private:
+    bool m_reaped = false;
+};
+
 // A gate that a background scan waits at until the test opens it.
 class Gate {
 public:

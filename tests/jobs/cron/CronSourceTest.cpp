@@ -147,9 +147,7 @@ TEST_F(CronSourceTest, RunNowRunsTheCommandAsCronWould)
     ASSERT_TRUE(started.success) << started.message.toStdString();
     ASSERT_TRUE(changed.wait(20000)) << "the end of the run is announced";
 
-    const Job job = jobLabelled(source.list(), QStringLiteral("crontab:2"));
-    EXPECT_EQ(job.statusText, QStringLiteral("已停止 (退出码 3)"));
-    EXPECT_EQ(job.actions, QList<JobAction>{JobAction::start});
+    // How the row shows the run's end is the cron screen test's.
     EXPECT_EQ(inHome("greeting"), QStringLiteral("hello\n"));
     EXPECT_EQ(inHome("where"), scratch->home() + u'\n');
     EXPECT_EQ(inHome("input"), QStringLiteral("first\nsecond % line"));

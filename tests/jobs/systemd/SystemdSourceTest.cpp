@@ -29,16 +29,13 @@ TEST_F(SystemdTimers, ListsEveryTimerLoadedOrNot)
                                    "systemd-tmpfiles-clean.timer"}));
     EXPECT_TRUE(jobs.value("systemd-tmpfiles-clean.timer").shippedWithSystem);
 
-    // How the screen words a timer is met there; here, what it takes from the manager.
+    // How the screen words a timer, and its file, are met there; here, what it takes from the
+    // manager.
     const Job report = jobs.value("report.timer");
     EXPECT_EQ(report.identity.scope, JobScope::user);
     ASSERT_TRUE(report.nextRun);
-    EXPECT_TRUE(report.nextRun->time() == QTime(9, 0) || report.nextRun->time() == QTime(21, 0));
     EXPECT_GT(*report.nextRun, now);
     EXPECT_LE(*report.nextRun, now.addDays(3));
-    EXPECT_TRUE(report.tracksLastRun);
-    EXPECT_FALSE(report.lastRun);
-    EXPECT_EQ(report.definitionPath, sandbox->unitDirectory() + "/report.timer");
 
     // Named after the service it starts, which has another name; due 15 minutes after boot or
     // 2 hours after its last run, whichever the manager has.
@@ -51,9 +48,7 @@ TEST_F(SystemdTimers, ListsEveryTimerLoadedOrNot)
 
     // Disabled and never loaded: read from its file all the same.
     const Job cleanup = jobs.value("cleanup.timer");
-    EXPECT_EQ(cleanup.statusText, "未启用");
     EXPECT_EQ(cleanup.schedule, "周一 00:00");
-    EXPECT_FALSE(cleanup.nextRun);
     EXPECT_EQ(cleanup.program, R"(/bin/echo 'a b' '' 'it'\''s')");
 
     // Made on the command line, without a file of its own in the unit folders.

@@ -156,10 +156,13 @@ protected:
 
 TEST_F(ContainerScan, NamesTheContainersBehindRealHelpersAndFallsBackWithoutEngines)
 {
-    const auto [v4, port] = m_sockets.open(AF_INET, SOCK_STREAM, false);
-    // The same port on IPv6's any-address: the scan shows both as "*", the proxies' -host-ip
-    // tell them apart.
-    const auto [v6, samePort] = m_sockets.open(AF_INET6, SOCK_STREAM, false, port, true);
+    // One port on both any-addresses: the scan shows both as "*", the proxies' -host-ip tell them
+    // apart. Other programs may hold the IPv6 side of the first ports tried.
+    int v4 = -1, port = 0, v6 = -1, samePort = 0;
+    for (int attempt = 0; attempt < 50 && !samePort; ++attempt) {
+        std::tie(v4, port) = m_sockets.open(AF_INET, SOCK_STREAM, false);
+        std::tie(v6, samePort) = m_sockets.open(AF_INET6, SOCK_STREAM, false, port, true);
+    }
     const auto [podSocket, podPort] = m_sockets.open(AF_INET, SOCK_STREAM, true);
     ASSERT_TRUE(port && samePort && podPort);
     const pid_t onV4 = proxy("0.0.0.0", port, "172.18.0.3", v4);

@@ -29,8 +29,10 @@ FakeLaunchd::FakeLaunchd()
     writeFile(script, "#!/bin/sh\nd='" + root.toUtf8() + R"sh('
 printf '%s\n' "$*" >> "$d/calls.log"
 if [ -f "$d/hang-$1" ]; then while [ ! -f "$d/released" ]; do sleep 0.05; done; fi
-if [ "$1" = list ]; then cat "$d/table.txt"; exit 0; fi
-if [ -f "$d/fail-$1" ]; then cat "$d/fail-$1" >&2; exit 3; fi)sh");
+if [ "$1" = list ] && [ ! -f "$d/status-list" ]; then cat "$d/table.txt"; exit 0; fi
+[ "$1" = list ] || echo "on stdout"
+cat "$d/err-$1" >&2 2>/dev/null
+exit "$(cat "$d/status-$1" 2>/dev/null || echo 0)")sh");
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setTable({});
 
@@ -53,9 +55,10 @@ void FakeLaunchd::setTable(const QList<QStringList>& rows)
     writeFile(m_dir.filePath("table.txt"), table.toUtf8());
 }
 
-void FakeLaunchd::failWith(const QString& subcommand, const QString& errorOutput)
+void FakeLaunchd::answer(const QString& subcommand, int status, const QByteArray& errorOutput)
 {
-    writeFile(m_dir.filePath("fail-" + subcommand), errorOutput.toUtf8());
+    writeFile(m_dir.filePath("status-" + subcommand), QByteArray::number(status));
+    writeFile(m_dir.filePath("err-" + subcommand), errorOutput);
 }
 
 void FakeLaunchd::hangOn(const QString& subcommand)
@@ -68,9 +71,14 @@ void FakeLaunchd::release()
     writeFile(m_dir.filePath("released"), {});
 }
 
+QString FakeLaunchd::file(int folder, const QString& fileName) const
+{
+    return m_folders.at(folder) + "/" + fileName;
+}
+
 void FakeLaunchd::writeDefinition(int folder, const QString& fileName, const QString& body)
 {
-    writeFile(m_folders.at(folder) + "/" + fileName,
+    writeFile(file(folder, fileName),
               ("<plist version=\"1.0\"><dict>" + body + "</dict></plist>\n").toUtf8());
 }
 

@@ -12,13 +12,21 @@ public:
 
     // The table that "launchctl list" prints: one row per (pid or "-", status, label).
     void setTable(const QList<QStringList>& rows);
-    // Makes the sub-command fail with this error output (maybe empty).
-    void failWith(const QString& subcommand, const QString& errorOutput);
+    // Makes the sub-command end with this status and error output (an action also prints
+    // something on its standard output, which is never the reason).
+    void answer(const QString& subcommand, int status, const QByteArray& errorOutput = {});
+    void failWith(const QString& subcommand, const QString& errorOutput)
+    {
+        answer(subcommand, 3, errorOutput.toUtf8());
+    }
     // Makes the sub-command hang until release() is called.
     void hangOn(const QString& subcommand);
     void release();
 
-    // Writes an XML definition into folder 0 (user agents) .. 4 (system daemons).
+    // The folders in the order launchd reads them: 0 (user agents) .. 4 (system daemons).
+    const QStringList& folders() const { return m_folders; }
+    QString file(int folder, const QString& fileName) const;
+    // Writes an XML definition with this body into a folder.
     void writeDefinition(int folder, const QString& fileName, const QString& body);
 
     // Every command line the fake received so far, one argument list joined by blanks each.
