@@ -2,13 +2,12 @@
 // click, each until the table has re-filtered, re-sorted and repainted its visible rows; and an
 // automatic refresh in which 1% of the rows changed, as much of it as runs on the GUI thread
 // (at most 5 ms, or the program fails).
+#include "BenchApplication.h"
 #include "Figures.h"
 #include "PortsTableModel.h"
 #include "PortsView.h"
-#include "PrivateConfig.h"
 #include "Stores.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QHeaderView>
@@ -221,11 +220,7 @@ BENCHMARK(BM_HeaderClick_AlternatingColumns)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const PrivateConfig config;
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    const BenchApplication app(argc, argv);
     FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

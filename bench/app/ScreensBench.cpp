@@ -1,12 +1,11 @@
 // The scheduled-jobs and settings screens, offscreen: a search keystroke on a large job list and
 // an add or delete on a long common-ports list, each until the table has repainted.
 #include "AppSettings.h"
+#include "BenchApplication.h"
 #include "JobsView.h"
-#include "PrivateConfig.h"
 #include "SettingsView.h"
 #include "Stores.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -114,11 +113,7 @@ BENCHMARK(BM_SettingsAddAndDelete)->Arg(17)->Arg(300)->Unit(benchmark::kMillisec
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const PrivateConfig config;
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    const BenchApplication app(argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -5,16 +5,15 @@
 // - from a click on 启动 of a oneshot job to its row showing that it runs; the target is at most
 //   300 ms.
 // Prints both figures and fails when either target is missed.
+#include "BenchApplication.h"
 #include "Figures.h"
 #include "JobsTableModel.h"
 #include "JobsView.h"
-#include "PrivateConfig.h"
 #include "ProcessRunner.h"
 #include "Stores.h"
 #include "SystemdSandbox.h"
 #include "SystemdSource.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTableView>
@@ -225,11 +224,7 @@ BENCHMARK(BM_ClickStartUntilRowRuns)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const PrivateConfig config;
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    const BenchApplication app(argc, argv);
     if (!setUp())
         return 1;
     FigureReporter reporter;
