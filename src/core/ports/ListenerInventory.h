@@ -27,15 +27,16 @@ public:
     // Nothing where the system has no socket table of its own to read. The records are not sorted.
     std::optional<PortScanner::ScanResult> scan();
     // A scan that starts from what the last one found. The descriptors that held sockets are read
-    // once more, those of a process in every rereadEvery follow-ups, and those of any process
-    // sooner when it is found holding a socket it did not hold before or one of its sockets turns
-    // up in a new process. Only sockets that are new or have lost their holders are looked for in
-    // every process, and new processes are looked into whole (they may have inherited any
-    // socket). Processes that still hold their sockets keep the facts read before.
-    // Found late: a process that closed its copy of a socket another process seen before holds
-    // too shows as its holder until its descriptors are read again. Found in no follow-up: a
-    // process that went on holding its sockets while it took in one more from another process, or
-    // changed its name, directory or arguments; the next whole scan finds them.
+    // again, each process's once in rereadEvery follow-ups, and sooner when the process is found
+    // holding a socket it did not hold before or one of its sockets turns up in a new process.
+    // Only sockets that are new or have lost their holders are looked for in every process, and
+    // new processes are looked into whole (they may have inherited any socket). Processes that
+    // still hold their sockets keep the facts read before.
+    // Found late, when the process's descriptors are read again: a process that closed its copy of
+    // a socket that lives on in a process seen before (one that held it too, or was handed it).
+    // Found in no follow-up: a process that went on holding its sockets while it took in one more
+    // from another process, or changed its name, directory or arguments; the next whole scan
+    // finds them.
     std::optional<PortScanner::ScanResult> followUp();
     // A follow-up, or a whole scan when none has been made for wholeScanInterval.
     std::optional<PortScanner::ScanResult> rescan();
