@@ -291,12 +291,12 @@ TEST(PortScanLive, EveryProcessHoldingAnInheritedSocketHasItsRowAndItsOwnDirecto
     auto child = children.begin();
     for (size_t i = 0; i < folders.size(); ++i, ++child) {
         EXPECT_TRUE(holders.contains(Platform::SocketHolder{child->pid, 9}));
-        EXPECT_EQ(Platform::socketInode({child->pid, 9}), socketFile.st_ino);
+        EXPECT_EQ(Platform::socketInodes({{child->pid, 9}}).value(0), socketFile.st_ino);
         EXPECT_EQ(inventory.processes().value(child->pid).arguments,
                   (QByteArrayList{"/bin/sleep", "120"}));
         const auto record = find(ports, child->pid, port, "TCP");
         child->end();
-        EXPECT_EQ(Platform::socketInode({child->pid, 9}), std::nullopt);
+        EXPECT_EQ(Platform::socketInodes({{child->pid, 9}}).value(0), std::nullopt);
         ASSERT_TRUE(record) << folders[i].first.toStdString();
         EXPECT_EQ(record->command, "sleep");
         EXPECT_EQ(record->commandLine, "/bin/sleep 120");

@@ -74,20 +74,16 @@ struct SocketHolder {
     bool operator==(const SocketHolder&) const = default;
 };
 
-// Every descriptor of every process that holds one of these sockets (by inode), by inode, in
+// Every descriptor of these processes that holds one of these sockets (by inode), by inode, in
 // ascending pid and descriptor order. A process that cannot be looked into (another user's, when
 // not root) holds nothing here.
-QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes);
-// The same, looking only into these processes.
 QHash<quint64, QList<SocketHolder>> socketHoldersIn(const QList<qint32>& pids,
                                                     const QSet<quint64>& inodes);
 // Every process now running, by pid, each with a number that stays the same while that process
 // runs and differs for a process given the same pid later (on Linux the inode number of its /proc
 // folder). A process may also come to have another number while it runs; it then only looks new.
 QHash<qint32, quint64> runningProcesses();
-// The socket inode behind one descriptor, while that descriptor is a socket.
-std::optional<quint64> socketInode(const SocketHolder& holder);
-// The same for many descriptors at once, in the given order.
+// The socket inode behind each descriptor, while that descriptor is a socket, in the given order.
 QList<std::optional<quint64>> socketInodes(const QList<SocketHolder>& holders);
 
 // What the system tells of a running process.

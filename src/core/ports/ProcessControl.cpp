@@ -31,6 +31,20 @@ Result invalidPid(qint32 pid)
     return {false, QStringLiteral("进程号无效（%1）：未发送任何信号。").arg(pid)};
 }
 
+Result signalled(const Platform::HeldProcess& held, bool force)
+{
+    switch (held.outcome) {
+    case Platform::HeldProcess::Outcome::held:
+        break;
+    case Platform::HeldProcess::Outcome::reused:
+        return {false, QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。")};
+    case Platform::HeldProcess::Outcome::failed:
+        return {false, failureMessage(held.error)};
+    }
+    const int error = Platform::signalHeld(held, force ? SIGKILL : SIGTERM);
+    return error == 0 ? Result{true, QString()} : Result{false, failureMessage(error)};
+}
+
 } // namespace
 
 Result kill(qint32 pid, bool force)
@@ -42,40 +56,17 @@ Result kill(qint32 pid, bool force)
     return {false, failureMessage(errno)};
 }
 
-namespace {
-
-int signalFor(bool force)
-{
-    return force ? SIGKILL : SIGTERM;
-}
-
-Result signalled(const Platform::HeldProcess& held, int signal)
-{
-    switch (held.outcome) {
-    case Platform::HeldProcess::Outcome::held:
-        break;
-    case Platform::HeldProcess::Outcome::reused:
-        return {false, QStringLiteral("进程号已被其他进程复用（原进程已退出）：未发送任何信号。")};
-    case Platform::HeldProcess::Outcome::failed:
-        return {false, failureMessage(held.error)};
-    }
-    const int error = Platform::signalHeld(held, signal);
-    return error == 0 ? Result{true, QString()} : Result{false, failureMessage(error)};
-}
-
-} // namespace
-
 Result killGuarded(qint32 pid, quint64 startTime, bool force)
 {
     if (pid < 1)
         return invalidPid(pid);
-    return signalled(Platform::holdProcess(pid, startTime), signalFor(force));
+    return signalled(Platform::holdProcess(pid, startTime), force);
 }
 
 Result kill(const ServicePort& record, bool force)
 {
-    return record.startTime ? killGuarded(record.pid, *record.startTime, force)
-                            : kill(record.pid, force);
+    Platform::HeldProcess held;
+    return kill(record, force, held);
 }
 
 Result kill(const ServicePort& record, bool force, Platform::HeldProcess& held)
@@ -83,12 +74,12 @@ Result kill(const ServicePort& record, bool force, Platform::HeldProcess& held)
     if (record.pid < 1)
         return invalidPid(record.pid);
     held = Platform::holdProcess(record.pid, record.startTime);
-    return signalled(held, signalFor(force));
+    return signalled(held, force);
 }
 
 Result kill(const Platform::HeldProcess& held, bool force)
 {
-    return signalled(held, signalFor(force));
+    return signalled(held, force);
 }
 
 } // namespace ProcessControl

@@ -208,14 +208,6 @@ int pidfdSendSignal(int pidfd, int signal)
 
 } // namespace
 
-QHash<quint64, QList<SocketHolder>> socketHolders(const QSet<quint64>& inodes)
-{
-    const Descriptor proc = openProc();
-    if (!proc.valid())
-        return {};
-    return socketHoldersIn(processEntries(proc.get()).keys(), inodes);
-}
-
 QHash<qint32, quint64> runningProcesses()
 {
     const Descriptor proc = openProc();
@@ -278,11 +270,6 @@ QList<std::optional<quint64>> socketInodes(const QList<SocketHolder>& holders)
         }
     });
     return inodes;
-}
-
-std::optional<quint64> socketInode(const SocketHolder& holder)
-{
-    return socketInodes({holder}).constFirst();
 }
 
 QList<ProcessFacts> processFacts(const QList<qint32>& pids)
