@@ -1,12 +1,13 @@
 #include "AppSettings.h"
 
+#include "SettingsFile.h"
+
 #include <QByteArray>
 #include <QHashFunctions>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QSettings>
 #include <QVariant>
 
 #include <algorithm>
@@ -14,12 +15,6 @@
 namespace {
 
 const QString settingsKey = QStringLiteral("Tavlin.commonPorts");
-
-QSettings openSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kestrow"),
-                     QStringLiteral("Kestrow"));
-}
 
 // A JSON number that is a whole number within the 64-bit range, whether the text was written as
 // an integer (3000) or as an integral fraction or exponent (3000.0, 3e3).
@@ -80,7 +75,7 @@ size_t qHash(const CommonPort& entry, size_t seed)
 
 AppSettings::AppSettings()
 {
-    const QVariant stored = openSettings().value(settingsKey);
+    const QVariant stored = openSettingsFile().value(settingsKey);
     std::optional<QList<CommonPort>> entries;
     if (stored.typeId() == QMetaType::QByteArray)
         entries = decode(stored.toByteArray());
@@ -174,7 +169,7 @@ void AppSettings::persist()
 {
     // QSettings writes the file through a temporary file and a rename, so a program killed
     // mid-write leaves the previous list or the new one, never a torn file.
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     settings.setValue(settingsKey, encode(m_commonPorts));
     settings.sync();
 }

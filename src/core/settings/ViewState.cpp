@@ -1,17 +1,11 @@
 #include "ViewState.h"
 
 #include "Numbers.h"
+#include "SettingsFile.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 
 namespace {
-
-QSettings openSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kestrow"),
-                     QStringLiteral("Kestrow"));
-}
 
 // The settings file keeps no types for plain values: a number or a flag comes back as text.
 std::optional<qint64> wholeNumber(const QVariant& value)
@@ -49,7 +43,7 @@ QVariant ViewState::stored(const QString& key) const
     const auto pending = m_pending.constFind(key);
     if (pending != m_pending.cend())
         return *pending;
-    return openSettings().value(key);
+    return openSettingsFile().value(key);
 }
 
 std::optional<bool> ViewState::flag(const QString& key) const
@@ -120,7 +114,7 @@ void ViewState::flush()
         return;
     // QSettings writes through a temporary file and a rename, and merges its keys into what
     // the file holds at that moment: the common-ports list stays as that code last wrote it.
-    QSettings settings = openSettings();
+    QSettings settings = openSettingsFile();
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
         if (it.value().isValid())
             settings.setValue(it.key(), it.value());
